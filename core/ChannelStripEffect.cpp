@@ -1,0 +1,722 @@
+#include "core/ChannelStripEffect.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <thread>
+
+#include "core/EffectEditor.h"
+#include "core/FactoryPrograms.h"
+#include "core/HostText.h"
+#include "core/ParameterDisplay.h"
+
+namespace pellucer {
+
+namespace {
+
+constexpr float kDefaultSampleRate = 44100.0f;
+// Sample rates outside this range are refused rather than half-prepared.
+constexpr float kMinSampleRate = 8000.0f;
+constexpr float kMaxSampleRate = 768000.0f;
+// The plug-in bypass fade covers 90 % of its way in 50 ms (evaluated once, for 44.1 kHz).
+constexpr double kBypassFadeSeconds = 0.05;
+constexpr double kFadeSnap = 0.001;
+constexpr int32_t kDefaultOrderCode = 12345;
+constexpr int32_t kPageCount = 5;
+
+// Meter ballistics.
+constexpr double kTubeMeterExponent = 0.7;
+constexpr float kTubeMeterDecay = 0.85f;
+constexpr double kLevelMeterRangeDb = 48.0;
+constexpr float kLevelMeterDecay = 0.8f;
+constexpr double kReductionMeterRangeDb = 24.0;
+constexpr float kMeterSnap = 0.01f;
+
+int32_t latencyFrames(float sampleRate) { return static_cast<int32_t>(std::trunc(sampleRate * 0.001 + 0.5)); }
+
+int32_t nextPowerOfTwo(int32_t n) {
+    int32_t size = 1;
+    while (size < n)
+        size <<= 1;
+    return size;
+}
+
+float clampUnit(float v) { return std::clamp(v, 0.0f, 1.0f); }
+
+} // namespace
+
+ChannelStripEffect::ChannelStripEffect(vst::audioMasterCallback host)
+    : PlugInBase(host, kNumPrograms, kNumParams) {
+    if (host != nullptr) {
+        isSynth(false);
+        hasEditor(false);
+    }
+    initialise();
+}
+
+ChannelStripEffect::~ChannelStripEffect() { release(); }
+
+bool ChannelStripEffect::initialise() {
+    if (!PlugInBase::initialise())
+        return false;
+    canMono(true);
+    canProcessReplacing(true);
+    canDoubleReplacing(true);
+    programsAreChunks(false);
+
+    workLeft_.reset(new double[kInitialWorkFrames]());
+    workRight_.reset(new double[kInitialWorkFrames]());
+    workCapacity_ = kInitialWorkFrames;
+
+    modules_ = {&deEsser_, &compander_, &equaliser_, &doubler_, &delay_, &outputTube_};
+    orderCode_.store(kDefaultOrderCode);
+    relinkIfOrderChanged();
+
+    bypassCoefficientDouble_ = 1.0 - std::pow(0.1, 1.0 / (kBypassFadeSeconds * kDefaultSampleRate));
+    bypassCoefficientFloat_ = static_cast<float>(bypassCoefficientDouble_);
+    tempo_ = 0.0;
+
+    setSampleRate(kDefaultSampleRate);
+    setInitialDelay(latencyFrames(engineSampleRate_));
+    for (auto& meter : levelMeters_)
+        meter.store(0.0f);
+    meterMemory_.fill(0.0f);
+    for (int32_t id : {kMeterCompressorGain, kMeterExpanderGain, kMeterDeEsserGain})
+        meterMemory_[id] = 1.0f; // reduction meters rest at "no reduction"
+
+    inputTube_.initialise();
+    outputTube_.initialise();
+    for (DspModule* stage : {static_cast<DspModule*>(&inputTube_), static_cast<DspModule*>(&compander_),
+                             static_cast<DspModule*>(&equaliser_), static_cast<DspModule*>(&deEsser_),
+                             static_cast<DspModule*>(&doubler_), static_cast<DspModule*>(&delay_),
+                             static_cast<DspModule*>(&outputTube_)})
+        stage->reset();
+
+    fillFactoryPrograms();
+
+    prepareStages(engineSampleRate_);
+    setProgram(currentProgram_);
+    settleFades();
+    return true;
+}
+
+void ChannelStripEffect::release() {
+    PlugInBase::release();
+    workLeft_.reset();
+    workRight_.reset();
+    workCapacity_ = 0;
+    padLeft_.reset();
+    padRight_.reset();
+}
+
+// ---- sample rate, latency ----------------------------------------------------------------------
+
+void ChannelStripEffect::resume() { setInitialDelay(latencyFrames(engineSampleRate_)); }
+
+void ChannelStripEffect::setSampleRate(float sampleRate) {
+    if (!(sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate) || sampleRate == engineSampleRate_)
+        return;
+    // Keep the audio thread out, then wait for a block that is already running to end.
+    processingEnabled_.store(false);
+    while (inProcess_.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    engineSampleRate_ = sampleRate;
+    fillNoiseTable();
+    setInitialDelay(latencyFrames(sampleRate));
+    prepareStages(sampleRate);
+    settleFades();
+
+    processingEnabled_.store(true);
+    AudioEffect::setSampleRate(sampleRate);
+}
+
+void ChannelStripEffect::prepareStages(float sampleRate) {
+    inputTube_.setSampleRate(sampleRate);
+    compander_.setSampleRate(sampleRate);
+    equaliser_.setSampleRate(sampleRate);
+    deEsser_.setSampleRate(sampleRate);
+    doubler_.setSampleRate(sampleRate);
+    delay_.setSampleRate(sampleRate);
+    outputTube_.setSampleRate(sampleRate);
+}
+
+// A new instance, or a stream restarted at a new rate, begins with every stage already in or
+// out: the enable crossfades are for changes the user makes while listening, and a stage that is
+// off must not be heard fading out after it has been prepared again.
+void ChannelStripEffect::settleFades() {
+    for (DspModule* m : modules_)
+        m->fade = m->enabled.load() ? 1.0 : 0.0;
+}
+
+void ChannelStripEffect::fillNoiseTable() {
+    for (double& noise : noiseTable_)
+        noise = (random_.next() - 16383) / 16383.0 * kNoiseAmplitude;
+}
+
+void ChannelStripEffect::setInitialDelay(int32_t delay) {
+    if (delay < 1)
+        return;
+    AudioEffect::setInitialDelay(delay);
+    // The pad is a power-of-two ring. It changes only with the sample rate, while the audio
+    // thread is kept out; announcing the same latency again (resume) leaves it alone.
+    if (delay == latency_ && padLeft_ != nullptr)
+        return;
+    latency_ = delay;
+    padSize_ = nextPowerOfTwo(delay);
+    padLeft_.reset(new double[padSize_]());
+    padRight_.reset(new double[padSize_]());
+}
+
+// ---- parameters ------------------------------------------------------------------------------
+
+void ChannelStripEffect::setParameter(int32_t index, float value) {
+    if (index == kRefreshRequest) {
+        const auto k = static_cast<int32_t>(std::trunc(value + 0.5f));
+        notifyEditor(k, getParameter(k));
+        return;
+    }
+    if (index < 0 || index > kLastEngineIndex || std::isnan(value))
+        return;
+    // Hosts occasionally overshoot the normalised range; the order code is range-checked itself.
+    if (index != kReserved)
+        value = index == kPageSlotIndex ? value : clampUnit(value);
+    if (!applyParameter(index, value))
+        return;
+    if (index < kNumParams)
+        programs_[currentProgram_].setValue(index, value);
+    notifyEditor(index, value);
+}
+
+bool ChannelStripEffect::applyParameter(int32_t index, float v) {
+    const bool on = conv::switchOn(v);
+    switch (index) {
+    case kPlugInEnable: plugInEnabled_.store(on); break;
+    case kInputTubeEnable: inputTube_.setShapingOff(!on); break;
+    case kInputGain: inputTube_.setInputGain(conv::gainFromNorm(v)); break;
+    case kInputTubeSaturation: inputTube_.setDrive(conv::driveFromNorm(v)); break;
+    case kCompanderEnable: compander_.enabled.store(on); break;
+    case kCompressorThresh: compander_.setCompressorThreshold(conv::compressorThreshFromNorm(v)); break;
+    case kCompressorRatio: compander_.setCompressorRatio(conv::ratioFromNorm(v, conv::kCompressorRatioInfinity)); break;
+    case kExpanderThresh: compander_.setExpanderThreshold(conv::expanderThreshFromNorm(v)); break;
+    case kExpanderRatio: compander_.setExpanderRatio(conv::ratioFromNorm(v, conv::kExpanderRatioInfinity)); break;
+    case kCompanderAttack: compander_.setAttack(conv::attackMsFromNorm(v)); break;
+    case kEqEnable: equaliser_.enabled.store(on); break;
+    case kEqTubeSaturation: equaliser_.setTubeDrive(conv::driveFromNorm(v)); break;
+    case kEqTubeLowEnable: equaliser_.setTubeLow(on); break;
+    case kEqTubeMidEnable: equaliser_.setTubeMid(on); break;
+    case kEqTubeHighEnable: equaliser_.setTubeHigh(on); break;
+    case kEqLowFreq: equaliser_.setLowFrequency(conv::eqLowFreqFromNorm(v)); break;
+    case kEqLowGain: equaliser_.setLowGain(conv::eqGainFromNorm(v)); break;
+    case kEqMidFreq: equaliser_.setMidFrequency(conv::eqMidFreqFromNorm(v)); break;
+    case kEqMidGain: equaliser_.setMidGain(conv::eqGainFromNorm(v)); break;
+    case kEqHighFreq: equaliser_.setHighFrequency(conv::eqHighFreqFromNorm(v)); break;
+    case kEqHighGain: equaliser_.setHighGain(conv::eqGainFromNorm(v)); break;
+    case kDeEsserEnable: deEsser_.enabled.store(on); break;
+    case kDeEsserFreq: deEsser_.setSplitFrequency(conv::deEsserFreqFromNorm(v)); break;
+    case kDeEsserDepth: deEsser_.setDepth(v); break;
+    case kDeEsserListen: deEsser_.setListen(on); break;
+    case kDoublerEnable: doubler_.enabled.store(on); break;
+    case kDoublerPresence: doubler_.setPresence(v); break;
+    case kDoublerStereo: doubler_.setStereo(v); break;
+    case kDelayEnable: delay_.enabled.store(on); break;
+    case kDelaySyncEnable:
+        if (on != delay_.sync()) {
+            delay_.setSync(on);
+            // The Delay Time knob keeps its position and changes its meaning: a note value when
+            // sync is now on, a free time when it is off.
+            const float time = programs_[currentProgram_].value(kDelayTime);
+            if (on)
+                delay_.setNoteValue(time, tempo_);
+            else
+                delay_.setTime(conv::delayTimeFromNorm(time));
+        }
+        break;
+    case kDelayTime:
+        if (delay_.sync())
+            delay_.setNoteValue(v, tempo_);
+        else
+            delay_.setTime(conv::delayTimeFromNorm(v));
+        break;
+    case kDelayLevel: delay_.setLevel(conv::delayLevelFromNorm(v)); break;
+    case kDelayFeedback: delay_.setFeedback(conv::delayFeedbackFromNorm(v)); break;
+    case kDelayFilterMode: delay_.setFilterMode(v); break;
+    case kDelayFilterFreq: delay_.setFilterFrequency(v); break;
+    case kOutputTubeEnable: outputTube_.setShapingOff(!on); break;
+    case kOutputGain: outputTube_.setOutputGain(conv::gainFromNorm(v)); break;
+    case kOutputTubeSaturation: outputTube_.setDrive(conv::driveFromNorm(v)); break;
+    case kReserved: {
+        std::array<int32_t, 5> order{};
+        if (!decodeOrderCode(v, order))
+            return false;
+        setModuleCode(static_cast<int32_t>(encodeOrderCode(order.data())));
+        break;
+    }
+    case kPageSlotIndex: {
+        const double slot = std::trunc(static_cast<double>(v) + 0.5);
+        pageSlot_.store(static_cast<int32_t>(std::clamp(slot, 0.0, kPageCount - 1.0)));
+        break;
+    }
+    case 62: pageSlot_.store(1); break;
+    case 63: pageSlot_.store(2); break;
+    case 64: pageSlot_.store(0); break;
+    case 65: pageSlot_.store(3); break;
+    case 66: pageSlot_.store(4); break;
+    default: break; // 39..60 belong to the editor's displays and set nothing here
+    }
+    return true;
+}
+
+float ChannelStripEffect::getParameter(int32_t index) {
+    switch (index) {
+    case kPlugInEnable: return plugInEnabled_.load() ? 1.0f : 0.0f;
+    case kInputTubeEnable: return inputTube_.shapingOff() ? 0.0f : 1.0f;
+    case kInputGain: return conv::normFromGain(inputTube_.inputGain());
+    case kInputTubeSaturation: return conv::normFromDrive(inputTube_.drive());
+    case kCompanderEnable: return compander_.enabled.load() ? 1.0f : 0.0f;
+    case kCompressorThresh: return conv::normFromCompressorThresh(compander_.compressorThresholdDb());
+    case kCompressorRatio: return conv::normFromRatio(compander_.compressorRatio());
+    case kExpanderThresh: return conv::normFromExpanderThresh(compander_.expanderThresholdDb());
+    case kExpanderRatio: return conv::normFromRatio(compander_.expanderRatio());
+    case kCompanderAttack: return conv::normFromAttackMs(compander_.attackMs());
+    case kEqEnable: return equaliser_.enabled.load() ? 1.0f : 0.0f;
+    case kEqTubeSaturation: return conv::normFromDrive(equaliser_.tubeDrive());
+    case kEqTubeLowEnable: return equaliser_.tubeLow() ? 1.0f : 0.0f;
+    case kEqTubeMidEnable: return equaliser_.tubeMid() ? 1.0f : 0.0f;
+    case kEqTubeHighEnable: return equaliser_.tubeHigh() ? 1.0f : 0.0f;
+    case kEqLowFreq: return conv::normFromEqLowFreq(equaliser_.lowFrequency());
+    case kEqLowGain: return conv::normFromEqGain(equaliser_.lowGainDb());
+    case kEqMidFreq: return conv::normFromEqMidFreq(equaliser_.midFrequency());
+    case kEqMidGain: return conv::normFromEqGain(equaliser_.midGainDb());
+    case kEqHighFreq: return conv::normFromEqHighFreq(equaliser_.highFrequency());
+    case kEqHighGain: return conv::normFromEqGain(equaliser_.highGainDb());
+    case kDeEsserEnable: return deEsser_.enabled.load() ? 1.0f : 0.0f;
+    case kDeEsserFreq: return conv::normFromDeEsserFreq(deEsser_.splitFrequency());
+    case kDeEsserDepth: return static_cast<float>(deEsser_.depth());
+    case kDeEsserListen: return deEsser_.listen() ? 1.0f : 0.0f;
+    case kDoublerEnable: return doubler_.enabled.load() ? 1.0f : 0.0f;
+    case kDoublerPresence: return static_cast<float>(doubler_.presence());
+    case kDoublerStereo: return static_cast<float>(doubler_.stereo());
+    case kDelayEnable: return delay_.enabled.load() ? 1.0f : 0.0f;
+    case kDelaySyncEnable: return delay_.sync() ? 1.0f : 0.0f;
+    case kDelayTime:
+        return delay_.sync() ? static_cast<float>(delay_.noteValue()) : conv::normFromDelayTime(delay_.timeSeconds());
+    case kDelayLevel: return conv::normFromDelayLevel(delay_.level());
+    case kDelayFeedback: return conv::normFromDelayFeedback(delay_.feedback());
+    case kDelayFilterMode: return static_cast<float>(delay_.filterMode());
+    case kDelayFilterFreq: return static_cast<float>(delay_.filterFrequency());
+    case kOutputTubeEnable: return outputTube_.shapingOff() ? 0.0f : 1.0f;
+    case kOutputGain: return conv::normFromGain(outputTube_.outputGain());
+    case kOutputTubeSaturation: return conv::normFromDrive(outputTube_.drive());
+    case kReserved: return static_cast<float>(orderCode_.load());
+    case kPageSlotIndex: return static_cast<float>(pageSlot_.load()) * 0.25f;
+    case 62: return pageSlot_.load() == 1 ? 1.0f : 0.0f;
+    case 63: return pageSlot_.load() == 2 ? 1.0f : 0.0f;
+    case 64: return pageSlot_.load() == 0 ? 1.0f : 0.0f;
+    case 65: return pageSlot_.load() == 3 ? 1.0f : 0.0f;
+    case 66: return pageSlot_.load() == 4 ? 1.0f : 0.0f;
+    default: return 0.0f;
+    }
+}
+
+void ChannelStripEffect::getParameterLabel(int32_t index, char* label) {
+    if (label != nullptr)
+        toHostText(parameterLabel(index, getParameter(kDelaySyncEnable) != 0.0f), label, kDisplayChars);
+}
+
+void ChannelStripEffect::getParameterDisplay(int32_t index, char* text) {
+    if (text != nullptr)
+        toHostText(parameterDisplay(index, getParameter(index), getParameter(kDelaySyncEnable) != 0.0f), text,
+                   kDisplayChars);
+}
+
+void ChannelStripEffect::getParameterName(int32_t index, char* text) {
+    if (text != nullptr)
+        parameterNameText(index, text);
+}
+
+void ChannelStripEffect::setProgram(int32_t program) {
+    if (program < 0 || program >= kNumPrograms)
+        return;
+    currentProgram_ = program;
+    loadingProgram_.store(true);
+    ProgramRecord& record = programs_[program];
+    record.version = ProgramRecord::kVersion;
+    for (int32_t i = 0; i < kNumParams; ++i)
+        setParameter(i, record.values[i]);
+    loadingProgram_.store(false);
+    if (editor_ != nullptr)
+        editor_->refreshAll();
+}
+
+// ---- programs ----------------------------------------------------------------------------------
+
+namespace {
+constexpr size_t kHostNameChars = 23;
+const std::u16string kUnnamedMarker = u"---";
+} // namespace
+
+void ChannelStripEffect::fillFactoryPrograms() {
+    std::strcpy(nameBuffer_, "My Program");
+    if (programs_ == nullptr)
+        return;
+    static_assert(kNumFactoryPrograms == kNumPrograms);
+    const auto& bank = factoryPrograms();
+    for (int32_t n = 0; n < kNumPrograms; ++n) {
+        const FactoryProgram& factory = bank[static_cast<size_t>(n)];
+        std::copy(factory.values.begin(), factory.values.end(), programs_[n].values);
+        const std::string_view name = factory.name;
+        programs_[n].setName(std::u16string(name.begin(), name.end()));
+    }
+}
+
+bool ChannelStripEffect::programNameByIndex(int32_t category, int32_t index, char* text) {
+    if (text == nullptr)
+        return false;
+    text[0] = '\0';
+    if ((category != 0 && category != -1) || index < 0 || index >= kNumPrograms)
+        return false;
+    const std::u16string name = programs_[index].name();
+    if (name == kUnnamedMarker)
+        std::snprintf(text, kHostNameChars + 1, "--- %d", index + 1);
+    else
+        toHostText(name, text, kHostNameChars);
+    return true;
+}
+
+void ChannelStripEffect::getProgramName(char* name) {
+    if (name == nullptr)
+        return;
+    programNameByIndex(0, currentProgram_, name);
+    // A program without a name shows the name buffer ("My Program" until a rename).
+    if (name[0] == '\0') {
+        std::strncpy(name, nameBuffer_, kHostNameChars);
+        name[kHostNameChars] = '\0';
+    }
+}
+
+void ChannelStripEffect::setProgramName(const char* name) {
+    if (name == nullptr)
+        return;
+    std::strncpy(nameBuffer_, name, kNameBufferChars);
+    nameBuffer_[kNameBufferChars] = '\0';
+    programs_[currentProgram_].setName(fromHostText(name, ProgramRecord::kNameUnits - 1));
+}
+
+void ChannelStripEffect::resetCurrentProgram() {
+    programs_[currentProgram_].makeBlank();
+    setProgram(currentProgram_);
+}
+
+void ChannelStripEffect::sanitiseLoadedValues(ProgramRecord& program) {
+    // A damaged entry keeps the current setting of its parameter; out-of-range values are held
+    // to the range, and an order code that is not a permutation keeps the current order.
+    for (int32_t i = 0; i < kReserved; ++i) {
+        float& v = program.values[i];
+        v = std::isnan(v) ? getParameter(i) : clampUnit(v);
+    }
+    std::array<int32_t, 5> order{};
+    if (!decodeOrderCode(program.values[kReserved], order))
+        program.values[kReserved] = static_cast<float>(orderCode_.load());
+}
+
+bool ChannelStripEffect::copyProgram(int32_t destination) {
+    if (destination < 0 || destination >= kNumPrograms)
+        return false;
+    if (destination != currentProgram_)
+        programs_[destination] = programs_[currentProgram_];
+    return true;
+}
+
+bool ChannelStripEffect::setSpeakerArrangement(const vst::VstSpeakerArrangement* input,
+                                               const vst::VstSpeakerArrangement* output) {
+    if (input == nullptr || output == nullptr)
+        return false;
+    monoInput_.store(input->numChannels == 1);
+    return true;
+}
+
+namespace {
+bool pinProperties(int32_t index, vst::VstPinProperties* properties, const char* format) {
+    if (properties == nullptr || index < 0 || index > 1)
+        return false;
+    std::snprintf(properties->label, sizeof(properties->label), format, "Pellucer", index + 1);
+    properties->flags = vst::kVstPinIsActive | vst::kVstPinIsStereo;
+    return true;
+}
+} // namespace
+
+bool ChannelStripEffect::getInputProperties(int32_t index, vst::VstPinProperties* properties) {
+    return pinProperties(index, properties, "%s %1d In");
+}
+
+bool ChannelStripEffect::getOutputProperties(int32_t index, vst::VstPinProperties* properties) {
+    return pinProperties(index, properties, "%s %1d Out");
+}
+
+int32_t ChannelStripEffect::canDo(const char* capability) {
+    return capability != nullptr && std::strcmp(capability, "receiveVstTimeInfo") == 0 ? 1 : -1;
+}
+
+void ChannelStripEffect::notifyEditor(int32_t index, float value) {
+    if (editor_ != nullptr)
+        editor_->parameterChanged(index, value);
+}
+
+bool ChannelStripEffect::editorOpen() const { return editor_ != nullptr && editor_->isOpen(); }
+
+// ---- module order ------------------------------------------------------------------------------
+
+void ChannelStripEffect::setModuleCode(int32_t code) { orderCode_.store(code); }
+
+int32_t ChannelStripEffect::moduleAt(int32_t position) const {
+    std::array<int32_t, 5> order{};
+    if (position < 0 || position > 4 || !decodeOrderCode(orderCode_.load(), order))
+        return 0;
+    return order[position];
+}
+
+void ChannelStripEffect::moveModule(int32_t from, int32_t to) {
+    if (from < 0 || from > 4 || to < 0 || to > 5)
+        return;
+    std::array<int32_t, 5> order{};
+    if (!decodeOrderCode(orderCode_.load(), order))
+        return;
+    std::array<int32_t, 5> moved{};
+    const int32_t module = order[from];
+    int32_t n = 0;
+    for (int32_t p = 0; p <= 5; ++p) {
+        if (p == to)
+            moved[n++] = module;
+        if (p < 5 && p != from)
+            moved[n++] = order[p];
+    }
+    setModuleCode(static_cast<int32_t>(encodeOrderCode(moved.data())));
+    setParameter(kReserved, getParameter(kReserved));
+}
+
+// Only the audio thread follows and rewrites the `next` links, so a new order never meets a
+// chain that is being walked.
+void ChannelStripEffect::relinkIfOrderChanged() {
+    const int32_t code = orderCode_.load(std::memory_order_acquire);
+    if (code == linkedOrderCode_)
+        return;
+    std::array<int32_t, 5> order{};
+    if (!decodeOrderCode(code, order))
+        return;
+    const std::array<int32_t, kChainModules> chain = {order[0], order[1], order[2], order[3], order[4], kModuleOutput};
+    linkChain(modules_, chain);
+    chainHead_ = modules_[chain[0]];
+    linkedOrderCode_ = code;
+}
+
+// ---- processing --------------------------------------------------------------------------------
+
+void ChannelStripEffect::pollHostTime() {
+    const vst::VstTimeInfo* info = getTimeInfo(kTimeInfoRequest);
+    if (info == nullptr)
+        return;
+    const double hostTempo = info->tempo;
+    if (std::isfinite(hostTempo) && hostTempo > 0.0 && hostTempo != tempo_) {
+        delay_.setNoteValue(delay_.noteValue(), hostTempo);
+        tempo_ = hostTempo;
+    }
+    if ((info->flags & vst::kVstTransportChanged) != 0) {
+        transportPlaying_ = (info->flags & vst::kVstTransportPlaying) != 0;
+        // A fresh start of the transport begins from silence in every delay line and envelope.
+        if (transportPlaying_)
+            resetChain(chainHead_);
+    }
+}
+
+void ChannelStripEffect::processReplacing(float** inputs, float** outputs, int32_t frames) {
+    processBlock(inputs, outputs, frames, bypassFadeFloat_, bypassCoefficientFloat_);
+}
+
+void ChannelStripEffect::processDoubleReplacing(double** inputs, double** outputs, int32_t frames) {
+    processBlock(inputs, outputs, frames, bypassFadeDouble_, bypassCoefficientDouble_);
+}
+
+template <typename Sample>
+void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade,
+                                      Sample bypassCoefficient) {
+    inProcess_.store(true);
+    // A rate change in progress owns the stages: don't touch anything, not even the tempo.
+    if (!processingEnabled_.load()) {
+        inProcess_.store(false);
+        return;
+    }
+    relinkIfOrderChanged();
+    pollHostTime();
+    if (loadingProgram_.load() || frames < 0 || frames >= kMaxBlockFrames || inputs == nullptr ||
+        outputs == nullptr || inputs[0] == nullptr || outputs[0] == nullptr) {
+        inProcess_.store(false);
+        return;
+    }
+
+    // A host that hands us one channel gets the mono path; the second output, when there is
+    // one, carries the same signal as the first.
+    const bool mono = monoInput_.load(std::memory_order_relaxed) || inputs[1] == nullptr;
+    const Sample* inL = inputs[0];
+    const Sample* inR = mono ? inputs[0] : inputs[1];
+    Sample* outL = outputs[0];
+    Sample* outR = outputs[1];
+    const bool enabled = plugInEnabled_.load(std::memory_order_relaxed);
+
+    if (!enabled && bypassFade <= static_cast<Sample>(kFadeSnap)) {
+        if (bypassFade != 0) {
+            resetChain(chainHead_);
+            bypassFade = 0;
+        }
+        std::memmove(outL, inL, sizeof(Sample) * static_cast<size_t>(frames));
+        if (outR != nullptr)
+            std::memmove(outR, inR, sizeof(Sample) * static_cast<size_t>(frames));
+        for (auto& meter : levelMeters_)
+            meter.store(0.0f, std::memory_order_relaxed);
+    } else {
+        if (frames > workCapacity_) {
+            workLeft_.reset(new double[frames]());
+            workRight_.reset(new double[frames]());
+            workCapacity_ = frames;
+        }
+        double* wl = workLeft_.get();
+        double* wr = workRight_.get();
+        const auto noiseStart = static_cast<uint32_t>(frameCounter_);
+        for (int32_t i = 0; i < frames; ++i) {
+            const double noise = noiseTable_[(noiseStart + static_cast<uint32_t>(i)) & (kNoiseTableSize - 1)];
+            wl[i] = static_cast<double>(inL[i]) + noise;
+            if (!mono)
+                wr[i] = static_cast<double>(inR[i]) + noise;
+        }
+
+        runChain(&inputTube_, wl, wr, frameCounter_, frames, mono);
+        double peakInL = 0.0, peakInR = 0.0;
+        for (int32_t i = 0; i < frames; ++i) {
+            peakInL = std::max(peakInL, std::fabs(wl[i]));
+            if (!mono)
+                peakInR = std::max(peakInR, std::fabs(wr[i]));
+        }
+
+        runChain(chainHead_, wl, wr, frameCounter_, frames, mono);
+
+        // Output with the plug-in bypass fade against the host's own input.
+        const Sample snap = static_cast<Sample>(kFadeSnap);
+        Sample g = bypassFade;
+        Sample peakOutL = 0, peakOutR = 0;
+        for (int32_t i = 0; i < frames; ++i) {
+            const Sample dryL = inL[i];
+            const Sample dryR = inR[i];
+            const auto wetL = static_cast<Sample>(wl[i]);
+            const auto wetR = static_cast<Sample>(mono ? wl[i] : wr[i]);
+            Sample l, r;
+            if (enabled && 1 - g < snap) {
+                g = 1;
+                l = wetL;
+                r = wetR;
+            } else {
+                l = (1 - g) * dryL + g * wetL;
+                r = (1 - g) * dryR + g * wetR;
+                g = enabled ? g + (1 - g) * bypassCoefficient : g - bypassCoefficient * g;
+            }
+            outL[i] = l;
+            if (outR != nullptr)
+                outR[i] = r;
+            peakOutL = std::max(peakOutL, static_cast<Sample>(std::fabs(l)));
+            peakOutR = std::max(peakOutR, static_cast<Sample>(std::fabs(r)));
+        }
+        bypassFade = g;
+
+        if (editorOpen()) {
+            levelMeters_[0].store(static_cast<float>(peakInL), std::memory_order_relaxed);
+            levelMeters_[1].store(static_cast<float>(mono ? peakInL : peakInR), std::memory_order_relaxed);
+            levelMeters_[2].store(static_cast<float>(peakOutL), std::memory_order_relaxed);
+            levelMeters_[3].store(static_cast<float>(peakOutR), std::memory_order_relaxed);
+        }
+    }
+
+    // The pad delays by L minus the de-esser's own latency, so the total is always L.
+    const int32_t offset = deEsser_.stageLatency() + (padSize_ - latency_);
+    applyLatencyPad(outL, padLeft_.get(), frames, offset);
+    if (outR != nullptr)
+        applyLatencyPad(outR, padRight_.get(), frames, offset);
+
+    frameCounter_ += static_cast<uint64_t>(frames);
+    inProcess_.store(false);
+}
+
+template <typename Sample>
+void ChannelStripEffect::applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t offset) const {
+    const uint64_t mask = static_cast<uint64_t>(padSize_) - 1;
+    for (int32_t i = 0; i < frames; ++i) {
+        const uint64_t p = frameCounter_ + static_cast<uint64_t>(i);
+        pad[p & mask] = static_cast<double>(out[i]);
+        out[i] = static_cast<Sample>(pad[(p + static_cast<uint64_t>(offset)) & mask]);
+    }
+}
+
+// ---- meters ------------------------------------------------------------------------------------
+
+float ChannelStripEffect::meterValue(int32_t id) {
+    if (!plugInEnabled_.load() || id < kMeterInputTube || id > kMeterOutputRight)
+        return 0.0f;
+    float& memory = meterMemory_[id];
+
+    auto tubeLaw = [&memory](double envelope) {
+        const auto u = static_cast<float>(std::pow(std::clamp(envelope, 0.0, 1.0), kTubeMeterExponent));
+        memory = std::max(u, kTubeMeterDecay * memory);
+        return memory;
+    };
+    auto levelLaw = [&memory](float peak) {
+        const float x = std::clamp(peak, 0.0f, 1.0f);
+        if (x == 0.0f)
+            return memory = 0.0f;
+        const auto m = static_cast<float>((20.0 * std::log10(x) + kLevelMeterRangeDb) / kLevelMeterRangeDb);
+        float shown = std::max(m, kLevelMeterDecay * memory);
+        if (std::fabs(shown - m) < kMeterSnap)
+            shown = m;
+        return memory = std::clamp(shown, 0.0f, 1.0f);
+    };
+    // Gain reduction: the memory holds the gain position (1 = no reduction); a deeper reduction
+    // is shown at once, a recovery halfway per read.
+    auto reductionLaw = [&memory](double gain) {
+        const double x = std::clamp(gain, 0.0, 1.0);
+        if (x == 0.0) {
+            memory = 0.0f;
+            return 1.0f;
+        }
+        const auto m = static_cast<float>((20.0 * std::log10(x) + kReductionMeterRangeDb) / kReductionMeterRangeDb);
+        float s = std::min(memory + 0.5f * (m - memory), m);
+        if (std::fabs(s - m) < kMeterSnap)
+            s = m;
+        memory = std::clamp(s, 0.0f, 1.0f);
+        return 1.0f - memory;
+    };
+    auto reductionIdle = [&memory]() {
+        memory = 1.0f;
+        return 0.0f;
+    };
+
+    switch (id) {
+    case kMeterInputTube: return tubeLaw(inputTube_.shapingOff() ? 0.0 : inputTube_.envelope());
+    case kMeterEqTube:
+        return tubeLaw(equaliser_.tubeLow() || equaliser_.tubeMid() || equaliser_.tubeHigh()
+                           ? equaliser_.tube().envelope()
+                           : 0.0);
+    case kMeterOutputTube: return tubeLaw(outputTube_.shapingOff() ? 0.0 : outputTube_.envelope());
+    case kMeterCompressorGain:
+        return compander_.enabled.load() ? reductionLaw(compander_.compressorGain()) : reductionIdle();
+    case kMeterExpanderGain:
+        return compander_.enabled.load() ? reductionLaw(compander_.expanderGain()) : reductionIdle();
+    case kMeterDeEsserGain: return deEsser_.enabled.load() ? reductionLaw(deEsser_.gain()) : reductionIdle();
+    case kMeterInputLeft: return levelLaw(levelMeters_[0].load(std::memory_order_relaxed));
+    case kMeterInputRight: return levelLaw(levelMeters_[1].load(std::memory_order_relaxed));
+    case kMeterOutputLeft: return levelLaw(levelMeters_[2].load(std::memory_order_relaxed));
+    case kMeterOutputRight: return levelLaw(levelMeters_[3].load(std::memory_order_relaxed));
+    default: return 0.0f;
+    }
+}
+
+} // namespace pellucer

@@ -1,0 +1,193 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "core/CrtRandom.h"
+#include "core/Parameters.h"
+#include "core/PlugInBase.h"
+#include "dsp/Compander.h"
+#include "dsp/DeEsser.h"
+#include "dsp/Doubler.h"
+#include "dsp/ModuleChain.h"
+#include "dsp/TempoDelay.h"
+#include "dsp/ThreeBandEq.h"
+#include "dsp/TubeStage.h"
+
+namespace pellucer {
+
+/// Meter ids of the editor's meter read-out.
+enum MeterId : int32_t {
+    kMeterInputTube = 42,
+    kMeterEqTube = 43,
+    kMeterOutputTube = 44,
+    kMeterCompressorGain = 45,
+    kMeterExpanderGain = 46,
+    kMeterCompanderOvershoot = 47,
+    kMeterDeEsserGain = 48,
+    kMeterInputLeft = 49,
+    kMeterInputRight = 50,
+    kMeterOutputLeft = 51,
+    kMeterOutputRight = 52,
+};
+
+/// The channel strip at run time: the seven stages, the module order, parameter mapping, block
+/// processing with its bypass fade and constant latency, meters and the program bank.
+///
+/// Threads: the process entries run on the host's audio thread; parameters may be set from any
+/// thread and are written straight into the stages; setSampleRate may come from any thread and
+/// waits for a running block to finish. No locks are taken: three flags (in process, processing
+/// enabled, loading program) keep the audio thread away from rate changes and program loads,
+/// and a new module order is linked into the chain by the audio thread itself.
+class ChannelStripEffect : public PlugInBase {
+public:
+    static constexpr int32_t kNumPrograms = 61;
+    /// Blocks this long or longer are not processed.
+    static constexpr int32_t kMaxBlockFrames = 32768;
+    static constexpr int32_t kInitialWorkFrames = 4096;
+    static constexpr int32_t kNoiseTableSize = 16384;
+    /// Peak of the anti-denormal noise added to the input (about -140 dBFS).
+    static constexpr double kNoiseAmplitude = 1e-7;
+    /// Host time request: transport changed and playing, ppq position and tempo valid.
+    static constexpr int32_t kTimeInfoRequest = 0x603;
+
+    explicit ChannelStripEffect(vst::audioMasterCallback host);
+    ~ChannelStripEffect() override;
+
+    // -- host-facing operations ------------------------------------------------------------
+    void resume() override;
+    void setSampleRate(float sampleRate) override;
+    void processReplacing(float** inputs, float** outputs, int32_t frames) override;
+    void processDoubleReplacing(double** inputs, double** outputs, int32_t frames) override;
+    void setParameter(int32_t index, float value) override;
+    float getParameter(int32_t index) override;
+    void setProgram(int32_t program) override;
+    /// Unit label, value text (at most 8 characters) and name (at most 31) for a host.
+    void getParameterLabel(int32_t index, char* label) override;
+    void getParameterDisplay(int32_t index, char* text) override;
+    void getParameterName(int32_t index, char* text) override;
+    void setInitialDelay(int32_t delay) override;
+    /// With both arrangements given: mono input = one input channel; answers true.
+    bool setSpeakerArrangement(const vst::VstSpeakerArrangement* input,
+                               const vst::VstSpeakerArrangement* output) override;
+    /// Copies the current program (header, values, name) to `destination` 0..60.
+    bool copyProgram(int32_t destination) override;
+    /// Pins 0 and 1: "Pellucer 1 In" / "Pellucer 2 Out", active and stereo.
+    bool getInputProperties(int32_t index, vst::VstPinProperties* properties) override;
+    bool getOutputProperties(int32_t index, vst::VstPinProperties* properties) override;
+    /// "receiveVstTimeInfo" is the one capability: 1; anything else -1.
+    int32_t canDo(const char* capability) override;
+    /// Renames the current program (at most 24 characters are kept in the name buffer).
+    void setProgramName(const char* name) override;
+    /// The current program's name for a host: at most 23 characters plus a terminator.
+    void getProgramName(char* name) override;
+    /// Name of program `index` for category 0 or -1; false (and an empty text) otherwise.
+    bool programNameByIndex(int32_t category, int32_t index, char* text);
+    /// Turns the current program into a blank one and applies it.
+    void resetCurrentProgram();
+
+    // -- editor queries ------------------------------------------------------------------------
+    /// The meter read-out with its ballistics; each call advances the meter's memory. UI thread.
+    float meterValue(int32_t id);
+    /// Module number at position 0..4 of the order, 0 for other positions.
+    int32_t moduleAt(int32_t position) const;
+    /// Takes the module at position `from` (0..4) out and reinserts it before the one that was at
+    /// `to` (0..5; 5 puts it last), then applies and stores the new order code.
+    void moveModule(int32_t from, int32_t to);
+
+    // -- state that tests and shells read ---------------------------------------------------------
+    float engineSampleRate() const { return engineSampleRate_; }
+    int32_t latency() const { return latency_; }
+    bool monoInput() const { return monoInput_.load(std::memory_order_relaxed); }
+    double tempo() const { return tempo_; }
+    uint64_t frameCounter() const { return frameCounter_; }
+    int32_t pageSlot() const { return pageSlot_.load(std::memory_order_relaxed); }
+    const std::array<double, kNoiseTableSize>& noiseTable() const { return noiseTable_; }
+
+    const TubeStage& inputTube() const { return inputTube_; }
+    const TubeStage& outputTube() const { return outputTube_; }
+    const Compander& compander() const { return compander_; }
+    const ThreeBandEq& equaliser() const { return equaliser_; }
+    const DeEsser& deEsser() const { return deEsser_; }
+    const Doubler& doubler() const { return doubler_; }
+    const TempoDelay& delay() const { return delay_; }
+
+protected:
+    bool initialise() override;
+    void release() override;
+    void sanitiseLoadedValues(ProgramRecord& program) override;
+
+private:
+    void fillFactoryPrograms();
+    // Converts a normalised value into a stage setting. Answers false when the value was refused
+    // (an order code that is not a permutation), so that it is neither stored nor announced.
+    bool applyParameter(int32_t index, float value);
+    void setModuleCode(int32_t code);
+    void fillNoiseTable();
+    void prepareStages(float sampleRate);
+    void settleFades();
+    void relinkIfOrderChanged();
+    void pollHostTime();
+    void notifyEditor(int32_t index, float value);
+    bool editorOpen() const;
+
+    template <typename Sample>
+    void processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
+    template <typename Sample>
+    void applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t offset) const;
+
+    double tempo_ = 0.0;
+    float engineSampleRate_ = 0.0f;
+    std::atomic<bool> inProcess_{false};
+    std::atomic<bool> processingEnabled_{true};
+    std::atomic<bool> loadingProgram_{false};
+    std::atomic<bool> plugInEnabled_{true};
+    std::atomic<bool> monoInput_{false};
+    bool transportPlaying_ = false;
+
+    // The seven stages, in construction order.
+    TubeStage inputTube_;
+    Compander compander_;
+    ThreeBandEq equaliser_;
+    DeEsser deEsser_;
+    Doubler doubler_;
+    TempoDelay delay_;
+    TubeStage outputTube_;
+
+    std::array<DspModule*, kChainModules> modules_{};
+    /// The module order as an order code (12345 = default); written by any thread, linked into the
+    /// chain by the audio thread.
+    std::atomic<int32_t> orderCode_{12345};
+    int32_t linkedOrderCode_ = 0;
+    DspModule* chainHead_ = nullptr;
+
+    // Latency pad.
+    int32_t latency_ = 0;
+    int32_t padSize_ = 0;
+    std::unique_ptr<double[]> padLeft_;
+    std::unique_ptr<double[]> padRight_;
+
+    CrtRandom random_;
+    std::array<double, kNoiseTableSize> noiseTable_{};
+
+    std::unique_ptr<double[]> workLeft_;
+    std::unique_ptr<double[]> workRight_;
+    int32_t workCapacity_ = 0;
+    uint64_t frameCounter_ = 0;
+
+    float bypassFadeFloat_ = 1.0f;
+    float bypassCoefficientFloat_ = 0.0f;
+    double bypassFadeDouble_ = 1.0;
+    double bypassCoefficientDouble_ = 0.0;
+
+    // Level meters as published for the editor: input left/right, output left/right.
+    std::array<std::atomic<float>, 4> levelMeters_{};
+    // Memories of the meter read-out, indexed by meter id.
+    std::array<float, kMeterOutputRight + 1> meterMemory_{};
+
+    std::atomic<int32_t> pageSlot_{2};
+};
+
+} // namespace pellucer

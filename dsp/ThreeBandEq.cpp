@@ -1,0 +1,255 @@
+#include "dsp/ThreeBandEq.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pellucer {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr float kDefaultRate = 44100.0f;
+constexpr float kLowestRate = 1000.0f;
+constexpr float kHighestRate = 1.0e6f;
+
+// Initial layout of the bank, before any parameter is applied.
+constexpr double kInitialWideBellQ = 1.0;
+constexpr double kInitialNarrowBellQ = 1.5;
+
+// Narrow bell Q = (|mid gain| - kNarrowQGainOffsetDb) / kNarrowQGainPerUnit + kNarrowQBase:
+// 2.07 at 0 dB, 3.79 at +-12 dB, so a stronger mid setting gets a more focused counter-bell.
+constexpr double kNarrowQGainOffsetDb = 3.0;
+constexpr double kNarrowQGainPerUnit = 7.0;
+constexpr double kNarrowQBase = 2.5;
+
+// The crossovers are third-order Butterworth: a first-order section and a Q = 1 second-order one.
+constexpr double kCrossoverQ = 1.0;
+constexpr double kMinCrossoverHz = 20.0;
+
+// The routing weights move on every sample whose (block index + position) is not a multiple of 8.
+constexpr uint32_t kWeightSkipMask = 7;
+
+bool usableFrequency(double hz) { return std::isfinite(hz) && hz > 0.0; }
+
+double geometricMean(double a, double b) { return std::pow(10.0, (std::log10(a) + std::log10(b)) / 2.0); }
+
+} // namespace
+
+ThreeBandEq::ThreeBandEq() : bank_(kDefaultRate) {
+    DspModule::setSampleRate(kDefaultRate);
+    bank_.addBand(BiquadType::LowShelf, lowFrequency(), lowGainDb(), kShelfSlope);
+    bank_.addBand(BiquadType::Peaking, midFrequency(), kWideBellGainFactor * midGainDb(), kInitialWideBellQ);
+    bank_.addBand(BiquadType::Peaking, midFrequency(), kNarrowBellGainFactor * midGainDb(),
+                  kInitialNarrowBellQ);
+    bank_.addBand(BiquadType::HighShelf, highFrequency(), highGainDb(), kShelfSlope);
+    initialise();
+}
+
+void ThreeBandEq::initialise() {
+    crossoverLowMidHz_.store(kInitialCrossoverLowMidHz, std::memory_order_relaxed);
+    crossoverMidHighHz_.store(kInitialCrossoverMidHighHz, std::memory_order_relaxed);
+    publishCrossovers();
+    splitLeft_ = SplitState{};
+    splitRight_ = SplitState{};
+    weights_[0] = weights_[1] = weights_[2] = 0.0;
+    bank_.reset();
+
+    drive_.store(1.0, std::memory_order_relaxed);
+    tube_.initialise();
+    tube_.setEnvelopeModulation(true);
+    tube_.setSampleRate(sampleRate_);
+}
+
+void ThreeBandEq::setSampleRate(float sampleRate) {
+    if (!(sampleRate >= kLowestRate && sampleRate <= kHighestRate))
+        return; // (NaN included) the designs would be meaningless: keep the current rate
+    DspModule::setSampleRate(sampleRate);
+    tube_.setSampleRate(sampleRate);
+    bank_.setSampleRate(sampleRate);
+    publishCrossovers();
+}
+
+void ThreeBandEq::reset() {}
+
+// ---- settings ----------------------------------------------------------------------------------
+
+double ThreeBandEq::narrowBellQ(double midGainDb) {
+    return (std::fabs(midGainDb) - kNarrowQGainOffsetDb) / kNarrowQGainPerUnit + kNarrowQBase;
+}
+
+void ThreeBandEq::setLowFrequency(double hz) {
+    if (!usableFrequency(hz))
+        return;
+    lowHz_.store(hz, std::memory_order_relaxed);
+    bank_.setBand(kLowShelfBand, hz, lowGainDb(), kShelfSlope);
+    updateCrossovers();
+}
+
+void ThreeBandEq::setMidFrequency(double hz) {
+    if (!usableFrequency(hz))
+        return;
+    midHz_.store(hz, std::memory_order_relaxed);
+    const double db = midGainDb();
+    bank_.setBand(kWideBellBand, hz, kWideBellGainFactor * db, kWideBellQ);
+    bank_.setBand(kNarrowBellBand, hz, kNarrowBellGainFactor * db, narrowBellQ(db));
+    updateCrossovers();
+}
+
+void ThreeBandEq::setHighFrequency(double hz) {
+    if (!usableFrequency(hz))
+        return;
+    highHz_.store(hz, std::memory_order_relaxed);
+    bank_.setBand(kHighShelfBand, hz, highGainDb(), kShelfSlope);
+    updateCrossovers();
+}
+
+void ThreeBandEq::setLowGain(double db) {
+    if (!std::isfinite(db))
+        return;
+    lowDb_.store(db, std::memory_order_relaxed);
+    bank_.setGain(kLowShelfBand, db);
+}
+
+void ThreeBandEq::setMidGain(double db) {
+    if (!std::isfinite(db))
+        return;
+    midDb_.store(db, std::memory_order_relaxed);
+    bank_.setGain(kWideBellBand, kWideBellGainFactor * db);
+    // The counter-bell's Q follows the gain at once, whichever of gain and frequency comes first.
+    bank_.setBand(kNarrowBellBand, midFrequency(), kNarrowBellGainFactor * db, narrowBellQ(db));
+}
+
+void ThreeBandEq::setHighGain(double db) {
+    if (!std::isfinite(db))
+        return;
+    highDb_.store(db, std::memory_order_relaxed);
+    bank_.setGain(kHighShelfBand, db);
+}
+
+void ThreeBandEq::setTubeDrive(double drive) {
+    if (!std::isfinite(drive) || !(drive > 0.0))
+        return;
+    drive_.store(drive, std::memory_order_relaxed);
+    tube_.setDrive(drive);
+}
+
+void ThreeBandEq::setTubeLow(bool on) {
+    tubeLow_.store(on, std::memory_order_relaxed);
+    updateCrossovers();
+}
+
+void ThreeBandEq::setTubeMid(bool on) {
+    tubeMid_.store(on, std::memory_order_relaxed);
+    updateCrossovers();
+}
+
+void ThreeBandEq::setTubeHigh(bool on) {
+    tubeHigh_.store(on, std::memory_order_relaxed);
+    updateCrossovers();
+}
+
+int32_t ThreeBandEq::responseCurve(double* points, int32_t count) const {
+    return bank_.magnitudeResponse(points, count, kCurveLowHz, kCurveHighHz);
+}
+
+// ---- crossovers --------------------------------------------------------------------------------
+
+void ThreeBandEq::updateCrossovers() {
+    const double mid = midFrequency();
+    crossoverLowMidHz_.store(geometricMean(lowFrequency(), mid), std::memory_order_relaxed);
+    crossoverMidHighHz_.store(geometricMean(mid, highFrequency()), std::memory_order_relaxed);
+    publishCrossovers();
+}
+
+void ThreeBandEq::publishCrossovers() {
+    const double fs = sampleRate_;
+    const Crossover a = designCrossover(crossoverLowMidHz(), fs);
+    const Crossover b = designCrossover(crossoverMidHighHz(), fs);
+    crossoverDesign_.publish({a.c, a.a1, a.a2, b.c, b.a1, b.a2});
+}
+
+ThreeBandEq::Crossover ThreeBandEq::designCrossover(double hz, double sampleRate) {
+    const double f = std::clamp(hz, kMinCrossoverHz, std::max(kMinCrossoverHz, sampleRate / 2.0 - 1.0));
+    const double w = kPi * f / sampleRate;
+    const double alpha = std::sin(2.0 * w) / (2.0 * kCrossoverQ);
+    const double t = std::tan(w);
+    Crossover x;
+    x.c = -(1.0 - t) / (1.0 + t);
+    x.a2 = (1.0 - alpha) / (1.0 + alpha);
+    x.a1 = -2.0 * std::cos(2.0 * w) / (1.0 + alpha);
+    return x;
+}
+
+// ---- processing --------------------------------------------------------------------------------
+//
+// (AP1 + AP2) of a crossover is a third-order Butterworth low-pass of twice the input and
+// (AP1 - AP2) the matching high-pass. Splitting half the input at B and then the low part at A
+// gives low = LP_A LP_B x, mid = HP_A LP_B x and, after A's first-order section, high =
+// AP1_A HP_B x, which add up to the allpass AP1_A AP1_B x.
+
+void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_t frames, bool mono) {
+    bank_.prepareBlock();
+    std::array<double, 6> design;
+    if (crossoverDesign_.takeIfChanged(design, crossoverSeen_)) {
+        crossoverA_ = {design[0], design[1], design[2]};
+        crossoverB_ = {design[3], design[4], design[5]};
+    }
+    const Crossover a = crossoverA_;
+    const Crossover b = crossoverB_;
+    const double targetLow = tubeLow() ? 1.0 : 0.0;
+    const double targetMid = tubeMid() ? 1.0 : 0.0;
+    const double targetHigh = tubeHigh() ? 1.0 : 0.0;
+    double wLow = weights_[0], wMid = weights_[1], wHigh = weights_[2];
+    SplitState sl = splitLeft_;
+    SplitState sr = splitRight_;
+
+    // The tube runs only on samples where some band is routed through it. With no band routed
+    // nor on its way, the weights stay 0 for the whole block and the bands simply add up again.
+    const bool settled = wLow == targetLow && wMid == targetMid && wHigh == targetHigh;
+    if (settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0) {
+        for (int32_t i = 0; i < frames; ++i) {
+            const Bands l = split(left[i], a, b, sl);
+            left[i] = l.low + l.mid + l.high;
+            if (!mono) {
+                const Bands r = split(right[i], a, b, sr);
+                right[i] = r.low + r.mid + r.high;
+            }
+        }
+    } else {
+        const double c100 = c100_;
+        const uint32_t phase = static_cast<uint32_t>(position);
+        for (int32_t i = 0; i < frames; ++i) {
+            const Bands l = split(left[i], a, b, sl);
+            double tubeL = wLow * l.low + wMid * l.mid + wHigh * l.high;
+            Bands r{0.0, 0.0, 0.0};
+            double tubeR = 0.0;
+            if (!mono) {
+                r = split(right[i], a, b, sr);
+                tubeR = wLow * r.low + wMid * r.mid + wHigh * r.high;
+            }
+
+            if (wLow != 0.0 || wMid != 0.0 || wHigh != 0.0)
+                tube_.processFrame(tubeL, tubeR, mono);
+
+            left[i] = (1.0 - wLow) * l.low + tubeL + (1.0 - wMid) * l.mid + (1.0 - wHigh) * l.high;
+            if (!mono)
+                right[i] = (1.0 - wLow) * r.low + tubeR + (1.0 - wMid) * r.mid + (1.0 - wHigh) * r.high;
+
+            // (Weights at their targets would stay there: no need to move them.)
+            if (!settled && ((phase + static_cast<uint32_t>(i)) & kWeightSkipMask) != 0) {
+                smoothToward(targetLow, wLow, c100);
+                smoothToward(targetMid, wMid, c100);
+                smoothToward(targetHigh, wHigh, c100);
+            }
+        }
+    }
+    bank_.processBlock(left, right, frames, mono);
+
+    weights_[0] = wLow;
+    weights_[1] = wMid;
+    weights_[2] = wHigh;
+    splitLeft_ = sl;
+    splitRight_ = sr;
+}
+
+} // namespace pellucer

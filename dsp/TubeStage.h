@@ -1,0 +1,154 @@
+#pragma once
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+
+#include "dsp/DspModule.h"
+
+namespace pellucer {
+
+/// A smooth, memoryless tube-style saturator with smoothed input gain, drive and output gain,
+/// and a distortion envelope that feeds the tube meters.
+///
+/// The curve F(u) = g0 * (1 - sqrt(k^2 (1-u)^2 + 1) / S) rises with slope 1 at zero and flattens
+/// to F(1) ~ 0.561 for |drive * input| >= 1. The output is divided by the drive, so raising the
+/// drive leaves small signals at unity and only moves the point where saturation sets in.
+///
+/// Three instances run in the strip: the input tube (first, outside the reorderable chain), the
+/// output tube (always last in the chain) and the equaliser's tube, which is fed one frame at a
+/// time through `processFrame` and modulates its output with its own envelope.
+class TubeStage : public DspModule {
+public:
+    /// Samples the distortion envelope holds its peak before it decays.
+    static constexpr int32_t kHoldSamples = 441;
+    /// Per-sample fraction of the distance the envelope falls after the hold.
+    static constexpr double kReleaseCoefficient = 0.001;
+    /// Depth of the envelope's output modulation in the equaliser's tube.
+    static constexpr double kEnvelopeModulationDepth = 0.707;
+    /// Settings move toward their targets on every eighth sample of a block.
+    static constexpr int32_t kSmoothingStride = 8;
+
+    TubeStage();
+
+    void setSampleRate(float sampleRate) override;
+    void reset() override;
+    void process(double* left, double* right, uint64_t position, int32_t frames, bool mono) override;
+
+    /// Sets all gains to 1.0, clears the envelope and computes the curve constants. Not thread
+    /// safe against `process`: call at construction or engine initialisation.
+    void initialise();
+
+    /// Linear setting targets; any thread.
+    void setInputGain(double gain) { inputGain_.target.store(gain, std::memory_order_relaxed); }
+    void setDrive(double drive) { drive_.target.store(drive, std::memory_order_relaxed); }
+    void setOutputGain(double gain) { outputGain_.target.store(gain, std::memory_order_relaxed); }
+    double inputGain() const { return inputGain_.target.load(std::memory_order_relaxed); }
+    double drive() const { return drive_.target.load(std::memory_order_relaxed); }
+    double outputGain() const { return outputGain_.target.load(std::memory_order_relaxed); }
+
+    /// true turns the stage into a plain gain (the tube's enable switch off); any thread.
+    void setShapingOff(bool off) { shapingOff_.store(off, std::memory_order_relaxed); }
+    bool shapingOff() const { return shapingOff_.load(std::memory_order_relaxed); }
+
+    /// Output modulation by the envelope (the equaliser's tube only). Switching it on clears the
+    /// envelope. Audio thread or before processing starts.
+    void setEnvelopeModulation(bool on);
+
+    /// Distortion envelope as of the end of the last processed block; any thread (meters).
+    double envelope() const { return publishedEnvelope_.load(std::memory_order_relaxed); }
+
+    /// One stereo frame (or the left sample alone in mono) with the settings moving on every
+    /// call: the equaliser's tube path. Left and right samples alternate through the envelope.
+    void processFrame(double& left, double& right, bool mono) {
+        smoothAll(inputGainNow_, driveNow_, outputGainNow_);
+        const bool plain = shapingOff();
+        left = shape(left, inputGainNow_, driveNow_, outputGainNow_, plain);
+        if (!mono)
+            right = shape(right, inputGainNow_, driveNow_, outputGainNow_, plain);
+        publishedEnvelope_.store(envelope_, std::memory_order_relaxed);
+    }
+
+    /// The static curve on |y| <= 1 in the sign of y, without gains (for tests and displays).
+    double curve(double y) const {
+        const double u = std::fabs(y) < 1.0 ? std::fabs(y) : 1.0;
+        const double oneMinusU = 1.0 - u;
+        const double f = g0_ * (1.0 - std::sqrt(kSquared_ * oneMinusU * oneMinusU + 1.0) * invS_);
+        return y < 0.0 ? -f : f;
+    }
+
+private:
+    struct Setting {
+        std::atomic<double> target{1.0};
+    };
+
+    void smoothAll(double& inputGain, double& drive, double& outputGain) const {
+        const double c = c1_;
+        const double ti = inputGain_.target.load(std::memory_order_relaxed);
+        const double td = drive_.target.load(std::memory_order_relaxed);
+        const double to = outputGain_.target.load(std::memory_order_relaxed);
+        if (inputGain != ti)
+            smoothToward(ti, inputGain, c);
+        if (drive != td)
+            smoothToward(td, drive, c);
+        if (outputGain != to)
+            smoothToward(to, outputGain, c);
+    }
+
+    // One sample through gain, curve and envelope.
+    double shape(double x, double inputGain, double drive, double outputGain, bool plain) {
+        if (plain)
+            return x * inputGain * outputGain;
+        const double y = inputGain * x * drive;
+        const double shaped = curve(y);
+        trackEnvelope(std::fabs(y - shaped));
+        double out = shaped * outputGain * outputScale_;
+        if (envelopeModulation_)
+            out *= 1.0 + kEnvelopeModulationDepth * envelope_;
+        return out / drive;
+    }
+
+    // Instant rise, a 441-sample hold of the peak, then a fall by 0.001 of the distance.
+    void trackEnvelope(double distortion) {
+        if (distortion >= hold_) {
+            hold_ = distortion;
+            holdCounter_ = 0;
+        } else if (holdCounter_ < kHoldSamples) {
+            ++holdCounter_;
+        } else {
+            hold_ = distortion;
+        }
+        const double a = envelope_ + (hold_ - envelope_) * attack_;
+        const double b = envelope_ + (hold_ - envelope_) * release_;
+        envelope_ = a > b ? a : b;
+    }
+
+    void processChannel(double* samples, int32_t frames, double& inputGain, double& drive, double& outputGain);
+
+    Setting inputGain_;
+    Setting drive_;
+    Setting outputGain_;
+    // Current (smoothed) values; audio thread.
+    double inputGainNow_ = 1.0;
+    double driveNow_ = 1.0;
+    double outputGainNow_ = 1.0;
+
+    std::atomic<bool> shapingOff_{false};
+    bool envelopeModulation_ = false;
+
+    // Curve constants.
+    double kSquared_ = 0.0;
+    double invS_ = 0.0;
+    double g0_ = 0.0;
+    double outputScale_ = 1.0;
+
+    // Distortion envelope, one for both channels.
+    double hold_ = 0.0;
+    int32_t holdCounter_ = 0;
+    double envelope_ = 0.0;
+    double attack_ = 1.0;
+    double release_ = kReleaseCoefficient;
+    std::atomic<double> publishedEnvelope_{0.0};
+};
+
+} // namespace pellucer

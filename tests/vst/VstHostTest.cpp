@@ -1,0 +1,336 @@
+// Drives the built plug-in module the way a VST 2.4 host does: load the file, call its entry,
+// talk to the effect record through the dispatcher and the process functions, close it.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vst/VstAbi.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+using namespace vst;
+
+namespace {
+
+using EntryProc = AEffect* (*)(audioMasterCallback);
+
+// The module under test, loaded once per process.
+class Module {
+public:
+    Module() {
+#ifdef _WIN32
+        handle_ = LoadLibraryA(PELLUCER_VST_MODULE);
+        if (handle_ != nullptr) {
+            entry_ = reinterpret_cast<EntryProc>(reinterpret_cast<void (*)()>(GetProcAddress(handle_, "VSTPluginMain")));
+            main_ = reinterpret_cast<EntryProc>(reinterpret_cast<void (*)()>(GetProcAddress(handle_, "main")));
+        }
+#else
+        handle_ = dlopen(PELLUCER_VST_MODULE, RTLD_NOW | RTLD_LOCAL);
+        if (handle_ != nullptr) {
+            entry_ = reinterpret_cast<EntryProc>(dlsym(handle_, "VSTPluginMain"));
+            main_ = reinterpret_cast<EntryProc>(dlsym(handle_, "main"));
+        }
+#endif
+    }
+    EntryProc entry() const { return entry_; }
+    EntryProc legacyMain() const { return main_; }
+
+private:
+#ifdef _WIN32
+    HMODULE handle_ = nullptr;
+#else
+    void* handle_ = nullptr;
+#endif
+    EntryProc entry_ = nullptr;
+    EntryProc main_ = nullptr;
+};
+
+Module& module() {
+    static Module m;
+    return m;
+}
+
+// What the host saw of the plug-in's calls.
+struct HostLog {
+    int timeRequests = 0;
+    VstInt32 lastTimeFilter = 0;
+    VstTimeInfo time{};
+    bool answerTime = false;
+};
+HostLog gHost;
+VstIntPtr gVersionAnswer = 2400;
+
+VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr value, void*, float) {
+    switch (opcode) {
+    case audioMasterVersion: return gVersionAnswer;
+    case audioMasterGetTime:
+        ++gHost.timeRequests;
+        gHost.lastTimeFilter = static_cast<VstInt32>(value);
+        return gHost.answerTime ? reinterpret_cast<VstIntPtr>(&gHost.time) : 0;
+    default: return 0;
+    }
+}
+
+struct Host : ::testing::Test {
+    AEffect* effect = nullptr;
+
+    void SetUp() override {
+        ASSERT_NE(module().entry(), nullptr) << "cannot load " << PELLUCER_VST_MODULE;
+        gHost = HostLog{};
+        gVersionAnswer = 2400;
+        effect = module().entry()(hostCallback);
+        ASSERT_NE(effect, nullptr);
+    }
+    void TearDown() override {
+        if (effect != nullptr) {
+            EXPECT_EQ(call(effClose), 1);
+        }
+    }
+    VstIntPtr call(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f) {
+        return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+    }
+    std::string text(VstInt32 opcode, VstInt32 index = 0) {
+        char buffer[256];
+        std::memset(buffer, 0, sizeof(buffer));
+        call(opcode, index, 0, buffer);
+        return buffer;
+    }
+};
+
+} // namespace
+
+TEST(VstEntry, RefusesAHostThatAnswersNoVersion) {
+    ASSERT_NE(module().entry(), nullptr);
+    gVersionAnswer = 0;
+    EXPECT_EQ(module().entry()(hostCallback), nullptr);
+    EXPECT_EQ(module().entry()(nullptr), nullptr);
+    gVersionAnswer = 2400;
+}
+
+TEST(VstEntry, MainIsTheSameEntry) {
+    ASSERT_NE(module().legacyMain(), nullptr);
+    AEffect* effect = module().legacyMain()(hostCallback);
+    ASSERT_NE(effect, nullptr);
+    EXPECT_EQ(effect->magic, kEffectMagic);
+    EXPECT_EQ(effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f), 1);
+}
+
+TEST_F(Host, EffectRecordAsPublished) {
+    EXPECT_EQ(effect->magic, fourCharCode('V', 's', 't', 'P'));
+    EXPECT_EQ(effect->numPrograms, 61);
+    EXPECT_EQ(effect->numParams, 39);
+    EXPECT_EQ(effect->numInputs, 2);
+    EXPECT_EQ(effect->numOutputs, 2);
+    // Mono, replacing and double replacing; no program chunks, not a synth. The editor flag
+    // comes with the editor.
+    EXPECT_EQ(effect->flags & ~effFlagsHasEditor, 0x1018);
+    EXPECT_EQ(effect->initialDelay, 44);
+    EXPECT_EQ(effect->uniqueID, fourCharCode('T', 'L', 'p', 'l'));
+    EXPECT_EQ(effect->uniqueID, 0x544C706C);
+    EXPECT_EQ(effect->version, 1);
+    EXPECT_EQ(effect->ioRatio, 1.0f);
+    EXPECT_EQ(effect->realQualities, 0);
+    EXPECT_EQ(effect->offQualities, 0);
+    EXPECT_EQ(effect->user, nullptr);
+    EXPECT_NE(effect->processReplacing, nullptr);
+    EXPECT_NE(effect->processDoubleReplacing, nullptr);
+    EXPECT_NE(effect->process, nullptr);
+}
+
+TEST_F(Host, IdentityStrings) {
+    EXPECT_EQ(text(effGetEffectName), "Pellucer");
+    EXPECT_EQ(text(effGetVendorString), "Tessaly");
+    EXPECT_EQ(text(effGetProductString), "Pellucer");
+    EXPECT_EQ(call(effGetVendorVersion), 1);
+    EXPECT_EQ(call(effGetVstVersion), 2400);
+    EXPECT_EQ(call(effIdentify), fourCharCode('N', 'v', 'E', 'f'));
+    EXPECT_EQ(call(effGetPlugCategory), 0);
+}
+
+TEST_F(Host, FixedAnswers) {
+    EXPECT_EQ(call(effCanBeAutomated, 5), 1);
+    EXPECT_EQ(call(effGetNumProgramCategories), 1);
+    EXPECT_EQ(call(effKeysRequired), 1);
+    EXPECT_EQ(call(effGetCurrentMidiProgram), -1);
+    EXPECT_EQ(call(effGetProgramNameIndexed, 0, 0, nullptr), 0);
+    EXPECT_EQ(call(effConnectInput), 1);
+    EXPECT_EQ(call(effConnectOutput), 1);
+    EXPECT_EQ(call(effSetTotalSampleToProcess, 0, 777), 777);
+    EXPECT_EQ(call(effProcessEvents), 0);
+    EXPECT_EQ(call(effGetTailSize), 0);
+    EXPECT_EQ(call(effSetBypass, 0, 1), 0);
+    EXPECT_EQ(call(effString2Parameter), 0);
+    EXPECT_EQ(call(effGetVu), 0);
+    EXPECT_EQ(call(120), 0); // past the last opcode
+    VstSpeakerArrangement dummy{};
+    VstSpeakerArrangement* in = &dummy;
+    VstSpeakerArrangement* out = &dummy;
+    EXPECT_EQ(call(effGetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(&in), &out), 0);
+    EXPECT_EQ(in, nullptr);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(Host, CanDo) {
+    char yes[] = "receiveVstTimeInfo";
+    char no1[] = "sendVstEvents";
+    char no2[] = "receiveVstEvents";
+    EXPECT_EQ(call(effCanDo, 0, 0, yes), 1);
+    EXPECT_EQ(call(effCanDo, 0, 0, no1), -1);
+    EXPECT_EQ(call(effCanDo, 0, 0, no2), -1);
+}
+
+TEST_F(Host, PinProperties) {
+    VstPinProperties pin{};
+    pin.arrangementType = 77;
+    ASSERT_EQ(call(effGetInputProperties, 1, 0, &pin), 1);
+    EXPECT_STREQ(pin.label, "Pellucer 2 In");
+    EXPECT_EQ(pin.flags, 3);
+    EXPECT_EQ(pin.arrangementType, 77); // untouched
+    ASSERT_EQ(call(effGetOutputProperties, 0, 0, &pin), 1);
+    EXPECT_STREQ(pin.label, "Pellucer 1 Out");
+    EXPECT_EQ(call(effGetInputProperties, 2, 0, &pin), 0);
+    EXPECT_EQ(call(effGetOutputProperties, -1, 0, &pin), 0);
+    EXPECT_EQ(call(effGetInputProperties, 0, 0, nullptr), 0);
+}
+
+TEST_F(Host, ProgramsThroughTheDispatcher) {
+    EXPECT_EQ(call(effGetProgram), 0);
+    EXPECT_EQ(text(effGetProgramName), "Full Reset");
+    call(effSetProgram, 0, 7);
+    EXPECT_EQ(call(effGetProgram), 7);
+    EXPECT_EQ(text(effGetProgramName), "Bass Blaster");
+    EXPECT_EQ(effect->getParameter(effect, 38), 34215.0f);
+    call(effSetProgram, 0, 61);
+    call(effSetProgram, 0, -1);
+    EXPECT_EQ(call(effGetProgram), 7);
+    char name[] = "Mine";
+    call(effSetProgramName, 0, 0, name);
+    EXPECT_EQ(text(effGetProgramName), "Mine");
+    EXPECT_EQ(call(effCopyProgram, 3), 1);
+    EXPECT_EQ(call(effCopyProgram, 61), 0);
+    call(effSetProgram, 0, 3);
+    EXPECT_EQ(text(effGetProgramName), "Mine");
+}
+
+TEST_F(Host, ParametersThroughTheRecord) {
+    effect->setParameter(effect, 2, 0.75f);
+    EXPECT_NEAR(effect->getParameter(effect, 2), 0.75f, 1e-6);
+    EXPECT_EQ(text(effGetParamName, 2), "Input Gain");
+    EXPECT_EQ(text(effGetParamDisplay, 2), "12.0");
+    EXPECT_EQ(text(effGetParamLabel, 2), "dB");
+    EXPECT_EQ(text(effGetParamName, 39), "");
+    effect->setParameter(effect, 38, 54321.0f);
+    EXPECT_EQ(effect->getParameter(effect, 38), 54321.0f);
+    effect->setParameter(effect, 500, 0.3f);
+    EXPECT_EQ(effect->getParameter(effect, 500), 0.0f);
+}
+
+TEST_F(Host, SampleRateAndLatency) {
+    call(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    EXPECT_EQ(effect->initialDelay, 48);
+    // Only stored: the stages keep the rate of effSetSampleRate.
+    EXPECT_EQ(call(effSetBlockSizeAndSampleRate, 0, 256, nullptr, 96000.0f), 1);
+    EXPECT_EQ(effect->initialDelay, 48);
+    call(effMainsChanged, 0, 1);
+    EXPECT_EQ(effect->initialDelay, 48);
+    call(effMainsChanged, 0, 0);
+    call(effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    EXPECT_EQ(effect->initialDelay, 44);
+}
+
+TEST_F(Host, ProcessingAsAHostDoes) {
+    gHost.answerTime = true;
+    gHost.time.tempo = 90.0;
+    gHost.time.flags = kVstTempoValid;
+    call(effMainsChanged, 0, 1);
+    std::vector<float> inL(1000), inR(1000), outL(1000, 9.0f), outR(1000, 9.0f);
+    for (size_t i = 0; i < inL.size(); ++i) {
+        inL[i] = static_cast<float>(0.5 * std::sin(0.01 * static_cast<double>(i)));
+        inR[i] = -inL[i];
+    }
+    float* ins[2] = {inL.data(), inR.data()};
+    float* outs[2] = {outL.data(), outR.data()};
+    effect->processReplacing(effect, ins, outs, 1000);
+    EXPECT_EQ(gHost.timeRequests, 1);
+    EXPECT_EQ(gHost.lastTimeFilter, 0x603);
+    for (size_t i = 44; i < 1000; ++i) {
+        ASSERT_NEAR(outL[i], inL[i - 44], 3e-7);
+        ASSERT_NEAR(outR[i], inR[i - 44], 3e-7);
+    }
+    // The accumulating entry overwrites as well.
+    effect->process(effect, ins, outs, 1000);
+    EXPECT_NEAR(outL[10], inL[1000 - 34], 3e-7);
+    // Double precision.
+    std::vector<double> dL(inL.begin(), inL.end()), dR(inR.begin(), inR.end()), oL(1000), oR(1000);
+    double* dins[2] = {dL.data(), dR.data()};
+    double* douts[2] = {oL.data(), oR.data()};
+    effect->processDoubleReplacing(effect, dins, douts, 1000);
+    EXPECT_EQ(gHost.timeRequests, 3);
+    EXPECT_NEAR(oL[500], dL[456], 2e-7);
+}
+
+TEST_F(Host, ChunkRoundTrip) {
+    effect->setParameter(effect, 16, 0.9f);
+    effect->setParameter(effect, 38, 23415.0f);
+    void* data = nullptr;
+    const VstIntPtr size = call(effGetChunk, 0, 0, &data);
+    ASSERT_EQ(size, 4852);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, "TLtg", 4), 0);
+    std::vector<uint8_t> saved(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    EXPECT_EQ(call(effGetChunk, 1, 0, &data), 4852);
+
+    AEffect* other = module().entry()(hostCallback);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->dispatcher(other, effSetChunk, 0, 11, saved.data(), 0.0f), 0);
+    EXPECT_EQ(other->dispatcher(other, effSetChunk, 0, size, saved.data(), 0.0f), 1);
+    EXPECT_NEAR(other->getParameter(other, 16), 0.9f, 1e-6);
+    EXPECT_EQ(other->getParameter(other, 38), 23415.0f);
+    other->dispatcher(other, effClose, 0, 0, nullptr, 0.0f);
+}
+
+TEST_F(Host, SpeakerArrangementSelectsMono) {
+    VstSpeakerArrangement in{}, out{};
+    in.numChannels = 1;
+    out.numChannels = 2;
+    EXPECT_EQ(call(effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(&in), &out), 1);
+    EXPECT_EQ(call(effSetSpeakerArrangement, 0, 0, &out), 0);
+    std::vector<float> mono(500, 0.25f), other(500, -0.9f), outL(500), outR(500);
+    float* ins[2] = {mono.data(), other.data()};
+    float* outs[2] = {outL.data(), outR.data()};
+    effect->processReplacing(effect, ins, outs, 500);
+    EXPECT_NEAR(outL[300], 0.25f, 3e-7);
+    EXPECT_EQ(outL[300], outR[300]);
+}
+
+TEST_F(Host, NoEditorYet) {
+    ERect* rect = nullptr;
+    EXPECT_EQ(call(effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(call(effEditOpen), 0);
+    EXPECT_EQ(call(effEditKeyDown, 'a', 0), 0);
+    EXPECT_EQ(call(effSetEditKnobMode, 0, 2), 0);
+    EXPECT_EQ(effect->flags & effFlagsHasEditor, 0);
+}
+
+TEST(VstEntry, ManyInstancesComeAndGo) {
+    ASSERT_NE(module().entry(), nullptr);
+    std::vector<AEffect*> effects;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 20; ++i) {
+            effects.push_back(module().entry()(hostCallback));
+            ASSERT_NE(effects.back(), nullptr);
+        }
+        // Close in an order different from creation, so the first instance goes first.
+        for (AEffect* e : effects)
+            EXPECT_EQ(e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f), 1);
+        effects.clear();
+    }
+}
