@@ -1,8 +1,10 @@
 # Pellucer: build and test entry points. README.md ("Building and testing") explains them.
 #
-#   make          build/linux, build/win64 and build/win32
-#   make test     the same, then every test: native under ASan/UBSan, Windows x64 under Wine
-#   make bench    build/bench (native Release) and run the benchmarks
+#   make          build/linux, build/win64, build/win32 and build/release, and the modules in dist/
+#   make test     the same, then every test: native under ASan/UBSan, Windows x64 under Wine,
+#                 and the export checks of every module
+#   make bench    build/release (native Release) and run the benchmarks
+#   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for a while
 #   make deps     install the Debian packages that are missing
 #   make clean    remove build/ and dist/
 
@@ -21,7 +23,9 @@ DIST_DIR  := dist
 LINUX := $(BUILD_DIR)/linux
 WIN64 := $(BUILD_DIR)/win64
 WIN32 := $(BUILD_DIR)/win32
-BENCH := $(BUILD_DIR)/bench
+RELEASE := $(BUILD_DIR)/release
+FUZZ := $(BUILD_DIR)/fuzz
+FUZZ_SECONDS ?= 60
 
 WINE_RUN    := $(CURDIR)/cmake/wine-run.sh
 WINE_PREFIX := $(CURDIR)/$(WIN64)/wineprefix
@@ -50,7 +54,7 @@ RELEASE_FLAGS := -DCMAKE_BUILD_TYPE=Release \
 	'-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG' '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG'
 WIN64_FLAGS := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(RELEASE_FLAGS)
 WIN32_FLAGS := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-i686.cmake $(RELEASE_FLAGS)
-BENCH_FLAGS := $(RELEASE_FLAGS) -DPELLUCER_BUILD_TESTS=OFF -DPELLUCER_BUILD_BENCH=ON
+RELEASE_BUILD_FLAGS := $(RELEASE_FLAGS) -DPELLUCER_BUILD_TESTS=OFF -DPELLUCER_BUILD_BENCH=ON
 
 CTEST_RUN := $(CTEST) --output-on-failure --no-tests=error -j$(CTEST_JOBS)
 
@@ -67,14 +71,22 @@ $(WINE_RUN) $(WINE_PREFIX) --stop; \
 test $$rc -eq 0
 endef
 
+# The i686 and Release builds cannot (or need not) run the unit tests; their ctest holds the
+# checks that read the built modules without running them (exports).
+define run_module_checks
+echo "=== build/win32 and build/release: module checks"; \
+$(CTEST_RUN) --test-dir $(WIN32) && $(CTEST_RUN) --test-dir $(RELEASE)
+endef
+
 define run_linux_tests
 echo "=== build/linux: tests under ASan/UBSan"; \
 $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
-.PHONY: all deps test test-linux test-win64 bench clean build-linux build-win64 build-win32
+.PHONY: all deps test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
+	build-release dist fuzz
 
-all: build-linux build-win64 build-win32
+all: dist
 
 deps:
 	@$(CURDIR)/cmake/install-deps.sh $(DEBIAN_PACKAGES)
@@ -91,8 +103,8 @@ $(WIN64)/.configured: Makefile | deps
 $(WIN32)/.configured: Makefile | deps
 	$(CONFIGURE) -B $(WIN32) $(WIN32_FLAGS)
 	@touch $@
-$(BENCH)/.configured: Makefile | deps
-	$(CONFIGURE) -B $(BENCH) $(BENCH_FLAGS)
+$(RELEASE)/.configured: Makefile | deps
+	$(CONFIGURE) -B $(RELEASE) $(RELEASE_BUILD_FLAGS)
 	@touch $@
 
 build-linux: $(LINUX)/.configured
@@ -102,12 +114,31 @@ build-win64: $(WIN64)/.configured
 # i686: a compile and link check only; nothing here can run 32-bit Windows programs.
 build-win32: $(WIN32)/.configured
 	$(CMAKE) --build $(WIN32)
+# Native Release: the Linux plug-in and the tools as shipped, and the benchmarks.
+build-release: $(RELEASE)/.configured
+	$(CMAKE) --build $(RELEASE)
+
+# What a user installs: each module with its Resources/ folder beside it.
+define copy_module
+rm -rf $(DIST_DIR)/$(2) && mkdir -p $(DIST_DIR)/$(2) && \
+cp $(1)/vst/$(3) $(DIST_DIR)/$(2)/ && cp -r $(1)/vst/Resources $(DIST_DIR)/$(2)/
+endef
+
+dist: build-linux build-win64 build-win32 build-release
+	@$(call copy_module,$(WIN32),win32,Pellucer.dll)
+	@$(call copy_module,$(WIN64),win64,Pellucer.dll)
+	@$(call copy_module,$(RELEASE),linux-x86_64,Pellucer.so)
+	@for tool in $(RELEASE)/tools/pellucer-render; do \
+		if [ -x $$tool ]; then cp $$tool $(DIST_DIR)/linux-x86_64/; fi; \
+	done
+	@echo "=== dist/: $$(cd $(DIST_DIR) && find . -maxdepth 2 -type f | sort | tr '\n' ' ')"
 
 # Runs both suites even when the first fails, and fails if either did.
 test: all
 	@status=0; \
 	( $(run_linux_tests) ) || status=1; \
 	( $(run_win64_tests) ) || status=1; \
+	( $(run_module_checks) ) || status=1; \
 	if [ $$status -ne 0 ]; then echo "=== make test: FAILED (see above)" >&2; fi; \
 	exit $$status
 
@@ -117,15 +148,29 @@ test-linux: build-linux
 test-win64: build-win64
 	@$(run_win64_tests)
 
-bench: $(BENCH)/.configured
-	$(CMAKE) --build $(BENCH)
-	@if [ ! -x $(BENCH)/bench/pellucer_bench ]; then \
+test-modules: build-win32 build-release
+	@$(run_module_checks)
+
+bench: build-release
+	@if [ ! -x $(RELEASE)/bench/pellucer_bench ]; then \
 		echo "no benchmarks yet (bench/*.cpp)"; exit 0; \
 	fi; \
 	pin=""; \
 	if command -v taskset >/dev/null 2>&1 && [ "$$(nproc)" -gt 1 ]; then pin="taskset -c 1"; fi; \
-	echo "=== $$pin $(BENCH)/bench/pellucer_bench $(BENCH_ARGS)"; \
-	$$pin $(BENCH)/bench/pellucer_bench $(BENCH_ARGS)
+	echo "=== $$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)"; \
+	$$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)
+
+# libFuzzer targets (clang from Debian); each runs FUZZ_SECONDS on its own corpus in build/fuzz.
+FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$(CURDIR)
+fuzz:
+	@$(CURDIR)/cmake/install-deps.sh clang
+	@mkdir -p $(FUZZ)/corpus-skin $(FUZZ)/corpus-chunk
+	clang++ $(FUZZ_FLAGS) Shared/GUI/SkinTable.cpp tests/fuzz/SkinTableFuzz.cpp -o $(FUZZ)/skin_table_fuzz
+	clang++ $(FUZZ_FLAGS) dsp/*.cpp core/*.cpp Shared/GUI/SkinTable.cpp platform/PlatformPosix.cpp \
+		tests/fuzz/SetChunkFuzz.cpp -ldl -o $(FUZZ)/set_chunk_fuzz
+	cp skin/*.tsres $(FUZZ)/corpus-skin/
+	$(FUZZ)/skin_table_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 $(FUZZ)/corpus-skin
+	$(FUZZ)/set_chunk_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=6000 $(FUZZ)/corpus-chunk
 
 clean:
 	@if [ -d $(WINE_PREFIX) ]; then $(WINE_RUN) $(WINE_PREFIX) --stop; fi

@@ -1,0 +1,322 @@
+#include "tools/render/AudioFile.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace pellucer::render {
+
+namespace {
+
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool typeFromSndfile(int major, FileType& type) {
+    switch (major) {
+    case SF_FORMAT_WAV: type = FileType::Wav; return true;
+    case SF_FORMAT_WAVEX: type = FileType::WavExtensible; return true;
+    case SF_FORMAT_AIFF: type = FileType::Aiff; return true;
+    case SF_FORMAT_FLAC: type = FileType::Flac; return true;
+    default: return false;
+    }
+}
+
+bool sampleFromSndfile(int subtype, SampleFormat& sample) {
+    switch (subtype) {
+    case SF_FORMAT_PCM_16: sample = SampleFormat::Pcm16; return true;
+    case SF_FORMAT_PCM_24: sample = SampleFormat::Pcm24; return true;
+    case SF_FORMAT_PCM_32: sample = SampleFormat::Pcm32; return true;
+    case SF_FORMAT_FLOAT: sample = SampleFormat::Float32; return true;
+    default: return false;
+    }
+}
+
+int sndfileFormat(const AudioFormat& format) {
+    int major = SF_FORMAT_WAV;
+    switch (format.type) {
+    case FileType::Wav: major = SF_FORMAT_WAV; break;
+    case FileType::WavExtensible: major = SF_FORMAT_WAVEX; break;
+    case FileType::Aiff: major = SF_FORMAT_AIFF; break;
+    case FileType::Flac: major = SF_FORMAT_FLAC; break;
+    }
+    int subtype = SF_FORMAT_FLOAT;
+    switch (format.sample) {
+    case SampleFormat::Pcm16: subtype = SF_FORMAT_PCM_16; break;
+    case SampleFormat::Pcm24: subtype = SF_FORMAT_PCM_24; break;
+    case SampleFormat::Pcm32: subtype = SF_FORMAT_PCM_32; break;
+    case SampleFormat::Float32: subtype = SF_FORMAT_FLOAT; break;
+    }
+    return major | subtype;
+}
+
+std::string subtypeName(int subtype) {
+    SF_FORMAT_INFO info{};
+    info.format = subtype;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) == 0 && info.name != nullptr)
+        return info.name;
+    return "an unknown sample format";
+}
+
+} // namespace
+
+const char* fileTypeName(FileType type) {
+    switch (type) {
+    case FileType::Wav: return "WAV";
+    case FileType::WavExtensible: return "WAV (extensible)";
+    case FileType::Aiff: return "AIFF";
+    case FileType::Flac: return "FLAC";
+    }
+    return "?";
+}
+
+const char* sampleFormatName(SampleFormat sample) {
+    switch (sample) {
+    case SampleFormat::Pcm16: return "16-bit";
+    case SampleFormat::Pcm24: return "24-bit";
+    case SampleFormat::Pcm32: return "32-bit";
+    case SampleFormat::Float32: return "32-bit float";
+    }
+    return "?";
+}
+
+bool fileTypeFromExtension(const std::string& path, FileType& type) {
+    const std::string extension = lowerCase(std::filesystem::path(path).extension().string());
+    if (extension == ".wav")
+        type = FileType::Wav;
+    else if (extension == ".aif" || extension == ".aiff" || extension == ".aifc")
+        type = FileType::Aiff;
+    else if (extension == ".flac")
+        type = FileType::Flac;
+    else
+        return false;
+    return true;
+}
+
+bool canHold(FileType type, SampleFormat sample) {
+    return type != FileType::Flac || sample == SampleFormat::Pcm16 || sample == SampleFormat::Pcm24;
+}
+
+// ---- reading ---------------------------------------------------------------------------------
+
+AudioReader::~AudioReader() {
+    if (file_ != nullptr)
+        sf_close(file_);
+}
+
+bool AudioReader::open(const std::string& path, std::string& error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        error = "is a folder, not an audio file";
+        return false;
+    }
+    SF_INFO info{};
+    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    if (file_ == nullptr) {
+        error = std::string("cannot be read as audio: ") + sf_strerror(nullptr);
+        return false;
+    }
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    if (!typeFromSndfile(major, format_.type)) {
+        SF_FORMAT_INFO typeInfo{};
+        typeInfo.format = major;
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &typeInfo, sizeof(typeInfo));
+        error = std::string("is a ") + (typeInfo.name != nullptr ? typeInfo.name : "file of another type") +
+                "; WAV, AIFF and FLAC are supported";
+        return false;
+    }
+    if (!sampleFromSndfile(subtype, format_.sample)) {
+        error = "holds " + subtypeName(subtype) + " samples; 16/24/32-bit integer and 32-bit float are supported";
+        return false;
+    }
+    if (info.channels < 1 || info.channels > 2) {
+        error = "has " + std::to_string(info.channels) + " channels; mono and stereo are supported";
+        return false;
+    }
+    if (info.samplerate <= 0) {
+        error = "has no valid sample rate";
+        return false;
+    }
+    format_.channels = info.channels;
+    format_.sampleRate = info.samplerate;
+    frames_ = info.frames;
+    return true;
+}
+
+int64_t AudioReader::read(float* interleaved, int64_t frames) {
+    if (file_ == nullptr)
+        return -1;
+    const sf_count_t n = sf_readf_float(file_, interleaved, frames);
+    if (n < frames && sf_error(file_) != SF_ERR_NO_ERROR)
+        return -1;
+    return n;
+}
+
+// ---- writing ---------------------------------------------------------------------------------
+
+int createTemporaryBeside(const std::string& path, std::string& temporaryPath, std::string& error) {
+    namespace fs = std::filesystem;
+    const fs::path destination(path);
+    struct stat status {};
+    mode_t mode = 0;
+    if (::stat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            error = "is a folder";
+            return -1;
+        }
+        if (::access(path.c_str(), W_OK) != 0) {
+            error = std::string("is not writable: ") + std::strerror(errno);
+            return -1;
+        }
+        mode = status.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fs::path folder = destination.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::string pattern = (folder / ("." + destination.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        error = "cannot be written: " + std::string(std::strerror(errno)) + " (folder " + folder.string() + ")";
+        return -1;
+    }
+    ::fchmod(fd, mode);
+    temporaryPath = pattern;
+    return fd;
+}
+
+AudioWriter::~AudioWriter() { discard(); }
+
+bool AudioWriter::open(const std::string& path, const AudioFormat& format, std::string& error) {
+    SF_INFO info{};
+    info.samplerate = format.sampleRate;
+    info.channels = format.channels;
+    info.format = sndfileFormat(format);
+    if (!sf_format_check(&info)) {
+        error = std::string("cannot hold ") + sampleFormatName(format.sample) + " samples as " +
+                fileTypeName(format.type);
+        return false;
+    }
+    const int fd = createTemporaryBeside(path, temporaryPath_, error);
+    if (fd < 0)
+        return false;
+    path_ = path;
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    if (file_ == nullptr) {
+        // libsndfile closes the descriptor it was given when the open fails.
+        error = std::string("cannot be written: ") + sf_strerror(nullptr);
+        discard();
+        return false;
+    }
+    // Integer formats clip at full scale instead of wrapping; no PEAK chunk (it carries a time
+    // stamp, and the same render should give the same bytes).
+    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    return true;
+}
+
+bool AudioWriter::write(const float* interleaved, int64_t frames, std::string& error) {
+    if (file_ == nullptr) {
+        error = "is not open";
+        return false;
+    }
+    if (sf_writef_float(file_, interleaved, frames) != frames) {
+        error = std::string("could not be written: ") + sf_strerror(file_);
+        return false;
+    }
+    return true;
+}
+
+bool AudioWriter::commit(std::string& error) {
+    if (file_ == nullptr) {
+        error = "is not open";
+        return false;
+    }
+    sf_write_sync(file_);
+    const int result = sf_close(file_);
+    file_ = nullptr;
+    if (result != 0) {
+        error = std::string("could not be completed: ") + sf_error_number(result);
+        discard();
+        return false;
+    }
+    if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+        error = std::string("could not be put in place: ") + std::strerror(errno);
+        discard();
+        return false;
+    }
+    temporaryPath_.clear();
+    return true;
+}
+
+void AudioWriter::discard() {
+    if (file_ != nullptr) {
+        sf_close(file_);
+        file_ = nullptr;
+    }
+    if (!temporaryPath_.empty()) {
+        std::remove(temporaryPath_.c_str());
+        temporaryPath_.clear();
+    }
+}
+
+// ---- small files ----------------------------------------------------------------------------
+
+FileCommit::~FileCommit() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!temporaryPath_.empty())
+        std::remove(temporaryPath_.c_str());
+}
+
+bool FileCommit::open(const std::string& path, std::string& error) {
+    fd_ = createTemporaryBeside(path, temporaryPath_, error);
+    path_ = path;
+    return fd_ >= 0;
+}
+
+bool FileCommit::commit(const void* data, size_t size, std::string& error) {
+    if (fd_ < 0) {
+        error = "is not open";
+        return false;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd_, bytes + written, size - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = std::string("could not be written: ") + std::strerror(errno);
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0 || std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+        error = std::string("could not be put in place: ") + std::strerror(errno);
+        return false;
+    }
+    temporaryPath_.clear();
+    return true;
+}
+
+} // namespace pellucer::render
