@@ -79,7 +79,26 @@ void BM_StripEverythingOn(benchmark::State& state) {
     runStrip(state, effect);
 }
 
+// The jobs of a typical chain of separate plug-ins: input tube, de-esser, compressor with
+// gate, three-band equaliser, filtered delay and output tube (no doubler, no band tubes).
+void BM_StripComparableChain(benchmark::State& state) {
+    ChannelStripEffect effect(nullptr);
+    const std::pair<int32_t, float> settings[] = {
+        {kInputTubeEnable, 1.0f},  {kInputTubeSaturation, 0.6f}, {kDeEsserEnable, 1.0f},
+        {kDeEsserDepth, 0.8f},     {kCompanderEnable, 1.0f},     {kCompressorThresh, 0.6f},
+        {kCompressorRatio, 0.5f},  {kExpanderThresh, 0.5f},      {kExpanderRatio, 0.3f},
+        {kCompanderAttack, 0.3f},  {kEqEnable, 1.0f},            {kEqLowGain, 0.7f},
+        {kEqMidGain, 0.3f},        {kEqHighGain, 0.65f},         {kDelayEnable, 1.0f},
+        {kDelayFeedback, 0.6f},    {kDelayFilterMode, 0.5f},     {kDelayFilterFreq, 0.5f},
+        {kOutputTubeEnable, 1.0f}, {kOutputTubeSaturation, 0.4f},
+    };
+    for (auto [index, value] : settings)
+        effect.setParameter(index, value);
+    runStrip(state, effect);
+}
+
 } // namespace
 
 BENCHMARK(BM_StripNeutral)->UseManualTime();
+BENCHMARK(BM_StripComparableChain)->UseManualTime();
 BENCHMARK(BM_StripEverythingOn)->UseManualTime();

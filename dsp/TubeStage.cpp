@@ -1,5 +1,7 @@
 #include "dsp/TubeStage.h"
 
+#include <algorithm>
+
 namespace pellucer {
 
 namespace {
@@ -16,6 +18,7 @@ void TubeStage::initialise() {
     setDrive(1.0);
     setOutputGain(1.0);
     inputGainNow_ = driveNow_ = outputGainNow_ = 1.0;
+    frameGainsValid_ = false;
 
     const double s = std::sqrt(kCurveK * kCurveK + 1.0);
     const double kAtSpan = (1.0 - kNormaliserSpan) * kCurveK;
@@ -32,19 +35,14 @@ void TubeStage::setSampleRate(float sampleRate) {
 }
 
 void TubeStage::reset() {
-    holdCounter_ = 0;
-    hold_ = 0.0;
-    envelope_ = 0.0;
-    attack_ = 1.0;
-    release_ = kReleaseCoefficient;
+    envelope_ = Envelope{};
     publishedEnvelope_.store(0.0, std::memory_order_relaxed);
 }
 
 void TubeStage::setEnvelopeModulation(bool on) {
     if (on && !envelopeModulation_) {
-        holdCounter_ = 0;
-        hold_ = 0.0;
-        envelope_ = 0.0;
+        envelope_.hold.clear();
+        envelope_.value = 0.0;
     }
     envelopeModulation_ = on;
 }
@@ -52,11 +50,34 @@ void TubeStage::setEnvelopeModulation(bool on) {
 void TubeStage::processChannel(double* samples, int32_t frames, double& inputGain, double& drive,
                                double& outputGain) {
     const bool plain = shapingOff();
-    for (int32_t i = 0; i < frames; ++i) {
-        if (i % kSmoothingStride == 0)
-            smoothAll(inputGain, drive, outputGain);
-        samples[i] = shape(samples[i], inputGain, drive, outputGain, plain);
+    Envelope env = envelope_;
+    // The settings move on every eighth sample of the block, starting with the first.
+    for (int32_t start = 0; start < frames; start += kSmoothingStride) {
+        smoothAll(inputGain, drive, outputGain);
+        const Gains gains = currentGains(inputGain, drive, outputGain);
+        const int32_t n = std::min(frames - start, kSmoothingStride);
+        double* x = samples + start;
+        if (plain) {
+            for (int32_t i = 0; i < n; ++i)
+                x[i] = x[i] * gains.plain;
+        } else if (envelopeModulation_) {
+            for (int32_t i = 0; i < n; ++i)
+                x[i] = shape(x[i], gains, false, env);
+        } else {
+            // The output does not depend on the envelope here: shape the chunk first (the loop
+            // has no carried state), then run the envelope over its distortion.
+            double distortion[kSmoothingStride];
+            for (int32_t i = 0; i < n; ++i) {
+                const double y = gains.inputDrive * x[i];
+                const double shaped = curve(y);
+                distortion[i] = std::fabs(y - shaped);
+                x[i] = shaped * gains.outputScale;
+            }
+            for (int32_t i = 0; i < n; ++i)
+                env.track(distortion[i]);
+        }
     }
+    envelope_ = env;
 }
 
 void TubeStage::process(double* left, double* right, uint64_t, int32_t frames, bool mono) {
@@ -69,7 +90,7 @@ void TubeStage::process(double* left, double* right, uint64_t, int32_t frames, b
         processChannel(left, frames, inputGain, drive, outputGain);
         processChannel(right, frames, inputGainNow_, driveNow_, outputGainNow_);
     }
-    publishedEnvelope_.store(envelope_, std::memory_order_relaxed);
+    publishedEnvelope_.store(envelope_.value, std::memory_order_relaxed);
 }
 
 } // namespace pellucer

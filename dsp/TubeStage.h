@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 
 #include "dsp/DspModule.h"
+#include "dsp/PeakHold.h"
 
 namespace pellucer {
 
@@ -21,7 +23,7 @@ namespace pellucer {
 class TubeStage : public DspModule {
 public:
     /// Samples the distortion envelope holds its peak before it decays.
-    static constexpr int32_t kHoldSamples = 441;
+    static constexpr int32_t kHoldSamples = PeakHold::kHoldSamples;
     /// Per-sample fraction of the distance the envelope falls after the hold.
     static constexpr double kReleaseCoefficient = 0.001;
     /// Depth of the envelope's output modulation in the equaliser's tube.
@@ -61,20 +63,27 @@ public:
     /// One stereo frame (or the left sample alone in mono) with the settings moving on every
     /// call: the equaliser's tube path. Left and right samples alternate through the envelope.
     void processFrame(double& left, double& right, bool mono) {
-        smoothAll(inputGainNow_, driveNow_, outputGainNow_);
+        // The equaliser calls this for every frame: the derived gains are worked out again only
+        // when a setting has moved.
+        if (smoothAll(inputGainNow_, driveNow_, outputGainNow_) || !frameGainsValid_) {
+            frameGains_ = currentGains(inputGainNow_, driveNow_, outputGainNow_);
+            frameGainsValid_ = true;
+        }
         const bool plain = shapingOff();
-        left = shape(left, inputGainNow_, driveNow_, outputGainNow_, plain);
+        left = shape(left, frameGains_, plain, envelope_);
         if (!mono)
-            right = shape(right, inputGainNow_, driveNow_, outputGainNow_, plain);
-        publishedEnvelope_.store(envelope_, std::memory_order_relaxed);
+            right = shape(right, frameGains_, plain, envelope_);
+        publishedEnvelope_.store(envelope_.value, std::memory_order_relaxed);
     }
 
     /// The static curve on |y| <= 1 in the sign of y, without gains (for tests and displays).
     double curve(double y) const {
-        const double u = std::fabs(y) < 1.0 ? std::fabs(y) : 1.0;
+        // Branch-free: the sign of a signal is unpredictable, and a mispredicted branch per
+        // sample would cost more than the curve. min(1, NaN) is 1, so NaN input stays finite.
+        const double u = std::min(1.0, std::fabs(y));
         const double oneMinusU = 1.0 - u;
         const double f = g0_ * (1.0 - std::sqrt(kSquared_ * oneMinusU * oneMinusU + 1.0) * invS_);
-        return y < 0.0 ? -f : f;
+        return std::copysign(f, y);
     }
 
 private:
@@ -82,45 +91,62 @@ private:
         std::atomic<double> target{1.0};
     };
 
-    void smoothAll(double& inputGain, double& drive, double& outputGain) const {
+    // Moves the current settings one step toward their targets; true when any of them moved.
+    bool smoothAll(double& inputGain, double& drive, double& outputGain) const {
         const double c = c1_;
         const double ti = inputGain_.target.load(std::memory_order_relaxed);
         const double td = drive_.target.load(std::memory_order_relaxed);
         const double to = outputGain_.target.load(std::memory_order_relaxed);
+        if (inputGain == ti && drive == td && outputGain == to)
+            return false;
         if (inputGain != ti)
             smoothToward(ti, inputGain, c);
         if (drive != td)
             smoothToward(td, drive, c);
         if (outputGain != to)
             smoothToward(to, outputGain, c);
+        return true;
     }
 
-    // One sample through gain, curve and envelope.
-    double shape(double x, double inputGain, double drive, double outputGain, bool plain) {
-        if (plain)
-            return x * inputGain * outputGain;
-        const double y = inputGain * x * drive;
-        const double shaped = curve(y);
-        trackEnvelope(std::fabs(y - shaped));
-        double out = shaped * outputGain * outputScale_;
-        if (envelopeModulation_)
-            out *= 1.0 + kEnvelopeModulationDepth * envelope_;
-        return out / drive;
+    // The smoothed settings as the per-sample arithmetic uses them: computed once per smoothing
+    // step, so the sample loop multiplies where the formulas divide by the drive.
+    struct Gains {
+        double inputDrive;   ///< input gain * drive
+        double plain;        ///< input gain * output gain (shaping off)
+        double outputScale;  ///< output gain * scale / drive
+    };
+    Gains currentGains(double inputGain, double drive, double outputGain) const {
+        return {inputGain * drive, inputGain * outputGain, outputGain * outputScale_ / drive};
     }
 
-    // Instant rise, a 441-sample hold of the peak, then a fall by 0.001 of the distance.
-    void trackEnvelope(double distortion) {
-        if (distortion >= hold_) {
-            hold_ = distortion;
-            holdCounter_ = 0;
-        } else if (holdCounter_ < kHoldSamples) {
-            ++holdCounter_;
-        } else {
-            hold_ = distortion;
+    // The distortion envelope: instant rise, a 441-sample hold of the peak, then a fall by 0.001
+    // of the distance per sample. One for both channels.
+    struct Envelope {
+        PeakHold hold;
+        double value = 0.0;
+        double attack = 1.0;
+        double release = kReleaseCoefficient;
+
+        void track(double distortion) {
+            const double h = hold.track(distortion);
+            const double a = value + (h - value) * attack;
+            const double b = value + (h - value) * release;
+            value = a > b ? a : b;
         }
-        const double a = envelope_ + (hold_ - envelope_) * attack_;
-        const double b = envelope_ + (hold_ - envelope_) * release_;
-        envelope_ = a > b ? a : b;
+    };
+
+    // One sample through gain, curve and envelope. The envelope is passed in so that the sample
+    // loops keep it in a local (a member would be reloaded after every store to the buffer).
+    double shape(double x, const Gains& gains, bool plain, Envelope& env) const {
+        if (plain)
+            return x * gains.plain;
+        const double y = gains.inputDrive * x;
+        const double shaped = curve(y);
+        env.track(std::fabs(y - shaped));
+        double out = shaped * gains.outputScale;
+        if (envelopeModulation_)
+            out *= 1.0 + kEnvelopeModulationDepth * env.value;
+        return out;
     }
 
     void processChannel(double* samples, int32_t frames, double& inputGain, double& drive, double& outputGain);
@@ -132,6 +158,9 @@ private:
     double inputGainNow_ = 1.0;
     double driveNow_ = 1.0;
     double outputGainNow_ = 1.0;
+    // Derived gains of the frame-by-frame path, kept while the settings stand still.
+    Gains frameGains_{};
+    bool frameGainsValid_ = false;
 
     std::atomic<bool> shapingOff_{false};
     bool envelopeModulation_ = false;
@@ -142,12 +171,7 @@ private:
     double g0_ = 0.0;
     double outputScale_ = 1.0;
 
-    // Distortion envelope, one for both channels.
-    double hold_ = 0.0;
-    int32_t holdCounter_ = 0;
-    double envelope_ = 0.0;
-    double attack_ = 1.0;
-    double release_ = kReleaseCoefficient;
+    Envelope envelope_;
     std::atomic<double> publishedEnvelope_{0.0};
 };
 

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -225,10 +227,10 @@ bool AudioWriter::open(const std::string& path, const AudioFormat& format, std::
         discard();
         return false;
     }
-    // Integer formats clip at full scale instead of wrapping; no PEAK chunk (it carries a time
-    // stamp, and the same render should give the same bytes).
-    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // No PEAK chunk: it carries a time stamp, and the same render should give the same bytes.
     sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    sample_ = format.sample;
+    channels_ = format.channels;
     return true;
 }
 
@@ -237,7 +239,28 @@ bool AudioWriter::write(const float* interleaved, int64_t frames, std::string& e
         error = "is not open";
         return false;
     }
-    if (sf_writef_float(file_, interleaved, frames) != frames) {
+    sf_count_t written = 0;
+    if (sample_ == SampleFormat::Float32) {
+        written = sf_writef_float(file_, interleaved, frames);
+    } else {
+        // Integer samples are rounded here rather than by libsndfile: its float conversion
+        // scales by 2^(bits-1) - 1 (or rounds toward minus infinity when clipping), so a file read
+        // as float and written back would not come out as it went in. Rounded to the nearest
+        // step of 2^-(bits-1), held to full scale, and handed over left-aligned in 32 bits (which
+        // libsndfile shortens to the file's width exactly); no dither.
+        const int bits = sample_ == SampleFormat::Pcm16 ? 16 : sample_ == SampleFormat::Pcm24 ? 24 : 32;
+        const double scale = std::ldexp(1.0, bits - 1);
+        const double largest = scale - 1.0;
+        const int shift = 32 - bits;
+        const auto count = static_cast<size_t>(frames * channels_);
+        integers_.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            const double step = std::clamp(std::nearbyint(static_cast<double>(interleaved[i]) * scale), -scale, largest);
+            integers_[i] = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(step)) << shift);
+        }
+        written = sf_writef_int(file_, integers_.data(), frames);
+    }
+    if (written != frames) {
         error = std::string("could not be written: ") + sf_strerror(file_);
         return false;
     }

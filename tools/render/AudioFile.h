@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct sf_private_tag;
 
@@ -65,7 +66,9 @@ public:
     ~AudioWriter();
 
     bool open(const std::string& path, const AudioFormat& format, std::string& error);
-    /// Writes interleaved frames; integer formats clip at full scale. Answers false on a write error.
+    /// Writes interleaved frames. Integer formats get each sample rounded to the nearest step and
+    /// held to full scale (no dither), so that a file read as float is written back unchanged.
+    /// Answers false on a write error.
     bool write(const float* interleaved, int64_t frames, std::string& error);
     /// Closes the file and renames it to the destination.
     bool commit(std::string& error);
@@ -76,6 +79,9 @@ private:
     sf_private_tag* file_ = nullptr;
     std::string path_;
     std::string temporaryPath_;
+    SampleFormat sample_ = SampleFormat::Float32;
+    int32_t channels_ = 2;
+    std::vector<int32_t> integers_;
 };
 
 /// A small file written whole (a state file), with the same temporary-file-and-rename rule.

@@ -162,8 +162,9 @@ std::string parameterList(ChannelStripEffect& effect) {
         effect.getParameterLabel(i, label);
         const float v = effect.getParameter(i);
         std::string shown = display;
+        // "4.0:1" reads as a ratio; other units stand apart from the number ("-12.0 dB").
         if (label[0] != '\0')
-            shown += std::string(" ") + label;
+            shown += (label[0] == ':' ? std::string() : std::string(" ")) + label;
         if (i == kReserved)
             std::snprintf(line, sizeof(line), "%3d  %-24s %-14.0f (module order)\n", static_cast<int>(i),
                           paramName(i), static_cast<double>(v));
