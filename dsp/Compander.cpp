@@ -93,8 +93,7 @@ void Compander::updateTimeFactors() {
 }
 
 void Compander::restart() {
-    hold_ = 0.0;
-    holdCounter_ = 0;
+    hold_.clear();
     recentMax_ = 0.0;
     envelope_ = kLevelOffset;
     compressorGain_ = 1.0;
@@ -241,8 +240,7 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
     const double f600 = overshootFactor_;
 
     // Hot state in locals.
-    double hold = hold_;
-    int32_t counter = holdCounter_;
+    PeakHold hold = hold_;
     double env = envelope_;
     double gcs = compressorGain_;
     double ges = expanderGain_;
@@ -267,15 +265,7 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
             v = kMaxLevel;
 
         // Peak hold, then instant rise / slow fall.
-        if (v >= hold) {
-            hold = v;
-            counter = 0;
-        } else if (counter < kHoldSamples) {
-            ++counter;
-        } else {
-            hold = v;
-        }
-        const double d = hold - env;
+        const double d = hold.track(v) - env;
         const double rise = env + d;
         const double fall = env + d * kDetectorFall;
         env = rise > fall ? rise : fall;
@@ -316,7 +306,6 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
     }
 
     hold_ = hold;
-    holdCounter_ = counter;
     envelope_ = env;
     compressorGain_ = gcs;
     expanderGain_ = ges;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "dsp/DspModule.h"
+#include "dsp/PeakHold.h"
 
 namespace pellucer {
 
@@ -34,7 +35,7 @@ public:
     static constexpr int32_t kOk = 0;
 
     /// Samples the detector holds a peak before it falls.
-    static constexpr int32_t kHoldSamples = 441;
+    static constexpr int32_t kHoldSamples = PeakHold::kHoldSamples;
     /// Per-sample fraction of the distance the detector falls after the hold.
     static constexpr double kDetectorFall = 0.001;
     /// Total gain floor: -120 dB.
@@ -135,8 +136,7 @@ private:
     double overshootFactor_ = 0.0; // f600
 
     // Detector and smoothing state (audio thread).
-    double hold_ = 0.0;
-    int32_t holdCounter_ = 0;
+    PeakHold hold_;
     double envelope_ = 0.0;
     double compressorGain_ = 1.0; // gcs
     double expanderGain_ = 1.0;   // ges

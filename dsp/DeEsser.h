@@ -5,6 +5,7 @@
 
 #include "dsp/BiquadBank.h"
 #include "dsp/DspModule.h"
+#include "dsp/PeakHold.h"
 
 namespace pellucer {
 
@@ -69,7 +70,7 @@ public:
     static constexpr double kLowBandFloor = 0.0001;
     static constexpr double kHighBandFloor = 0.00004;
     /// Samples a detector holds its peak before following a falling input.
-    static constexpr int32_t kHoldSamples = 441;
+    static constexpr int32_t kHoldSamples = PeakHold::kHoldSamples;
     static constexpr double kRiseMs = 5.0;
     static constexpr double kFallMs = 100.0;
     /// The editor's de-esser graph: 50 points from 500 Hz to 20 kHz.
@@ -126,19 +127,10 @@ private:
     // Peak hold followed by an envelope that rises with the fast and falls with the slow factor.
     struct Detector {
         double envelope = 0.0;
-        double hold = 0.0;
-        int32_t counter = 0;
+        PeakHold hold;
 
         void track(double v, double rise, double fall, double floor) {
-            if (v >= hold) {
-                hold = v;
-                counter = 0;
-            } else if (counter < kHoldSamples) {
-                ++counter;
-            } else {
-                hold = v;
-            }
-            const double d = hold - envelope;
+            const double d = hold.track(v) - envelope;
             const double up = envelope + rise * d;
             const double down = envelope + fall * d;
             envelope = up > down ? up : down;
