@@ -12,6 +12,7 @@
 #include "core/FactoryPrograms.h"
 #include "core/HostText.h"
 #include "core/ParameterDisplay.h"
+#include "core/Settings.h"
 
 namespace pellucer {
 
@@ -658,6 +659,33 @@ void ChannelStripEffect::applyLatencyPad(Sample* out, double* pad, int32_t frame
 }
 
 // ---- meters ------------------------------------------------------------------------------------
+
+float ChannelStripEffect::companderMeter(int32_t index) const {
+    if (!plugInEnabled_.load())
+        return 1.0f;
+    if (index != kMeterCompanderOvershoot)
+        return 0.0f;
+    if (!compander_.enabled.load())
+        return 1.0f;
+    return static_cast<float>(compander_.overshoot());
+}
+
+float ChannelStripEffect::companderMeters(int32_t index) const {
+    if (!plugInEnabled_.load() || !compander_.enabled.load())
+        return 1.0f;
+    if (index == kMeterCompressorGain)
+        return static_cast<float>(compander_.compressorGain());
+    if (index == kMeterExpanderGain)
+        return static_cast<float>(compander_.expanderGain());
+    return 1.0f;
+}
+
+void ChannelStripEffect::resetMeter(int32_t index) {
+    if (index == kMeterCompanderOvershoot)
+        notifyEditor(index, 0.0f);
+}
+
+void ChannelStripEffect::openHelp() const { pellucer::openHelp(); }
 
 float ChannelStripEffect::meterValue(int32_t id) {
     if (!plugInEnabled_.load() || id < kMeterInputTube || id > kMeterOutputRight)

@@ -91,6 +91,30 @@ public:
     // -- editor queries ------------------------------------------------------------------------
     /// The meter read-out with its ballistics; each call advances the meter's memory. UI thread.
     float meterValue(int32_t id);
+    /// Points on the editor's curves: 50 (Hz, dB) pairs each, as 100 doubles. Any thread; the
+    /// result is 0 on success or a COM-style error code (null array, bad count).
+    static constexpr int32_t kCurvePoints = 50;
+    int32_t deEsserCurve(DeEsserCurve which, double* points) const { return deEsser_.curve(which, points, kCurvePoints); }
+    int32_t equaliserCurve(double* points) const { return equaliser_.responseCurve(points, kCurvePoints); }
+    int32_t delayFilterCurve(double* points) const { return delay_.filterCurve(points, kCurvePoints); }
+    /// 50 (input dB, output dB) pairs of the compander's static curve, make-up included.
+    int32_t companderTransferCurve(double* points) const { return compander_.transferCurve(points, kCurvePoints); }
+    /// Compressor and expander thresholds in dB.
+    void companderThresholds(double& compressorDb, double& expanderDb) const {
+        compressorDb = compander_.compressorThresholdDb();
+        expanderDb = compander_.expanderThresholdDb();
+    }
+    /// The compander's attack-overshoot indicator for index 47 (1.0 while the plug-in or the
+    /// compander is off), 0.0 for any other index.
+    float companderMeter(int32_t index) const;
+    /// The compressor's (45) or expander's (46) smoothed gain; 1.0 while the plug-in or the
+    /// compander is off and for any other index.
+    float companderMeters(int32_t index) const;
+    /// Index 47: tells the editor to clear its overshoot display; other indices do nothing.
+    void resetMeter(int32_t index);
+    /// Opens the help file (Windows; nothing where there is no help viewer).
+    void openHelp() const;
+
     /// Module number at position 0..4 of the order, 0 for other positions.
     int32_t moduleAt(int32_t position) const;
     /// Takes the module at position `from` (0..4) out and reinserts it before the one that was at
