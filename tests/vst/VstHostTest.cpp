@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vst/VstAbi.h"
@@ -333,4 +336,141 @@ TEST(VstEntry, ManyInstancesComeAndGo) {
             EXPECT_EQ(e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f), 1);
         effects.clear();
     }
+}
+
+namespace {
+
+// Renders through the record in blocks of the given sizes (cycled), single or double precision.
+template <typename Sample>
+std::vector<Sample> renderThrough(AEffect* effect, const std::vector<Sample>& in, const std::vector<int32_t>& blocks) {
+    std::vector<Sample> inL = in, inR(in.size()), outL(in.size()), outR(in.size());
+    for (size_t i = 0; i < in.size(); ++i)
+        inR[i] = static_cast<Sample>(-0.5) * in[i];
+    size_t pos = 0;
+    for (size_t b = 0; pos < in.size(); ++b) {
+        const auto n = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(blocks[b % blocks.size()]), in.size() - pos));
+        Sample* ins[2] = {inL.data() + pos, inR.data() + pos};
+        Sample* outs[2] = {outL.data() + pos, outR.data() + pos};
+        if constexpr (sizeof(Sample) == sizeof(float))
+            effect->processReplacing(effect, ins, outs, n);
+        else
+            effect->processDoubleReplacing(effect, ins, outs, n);
+        pos += static_cast<size_t>(n);
+    }
+    outL.insert(outL.end(), outR.begin(), outR.end());
+    return outL;
+}
+
+AEffect* busyEffect() {
+    AEffect* e = module().entry()(hostCallback);
+    // A program with most stages on, so every stage's block handling is exercised.
+    e->dispatcher(e, effSetProgram, 0, 29, nullptr, 0.0f);
+    for (VstInt32 i : {4, 10, 21, 25, 28})
+        e->setParameter(e, i, 1.0f);
+    return e;
+}
+
+} // namespace
+
+TEST(VstProcessing, RandomBlockSizesGiveTheSameOutputAsOneBlock) {
+    ASSERT_NE(module().entry(), nullptr);
+    std::vector<float> in(30000);
+    uint32_t seed = 3;
+    for (float& x : in) {
+        seed = seed * 1664525u + 1013904223u;
+        x = static_cast<float>((static_cast<double>(seed >> 8) / 8388608.0 - 1.0) * 0.7);
+    }
+    std::vector<int32_t> random;
+    for (int k = 0; k < 64; ++k) {
+        seed = seed * 1664525u + 1013904223u;
+        random.push_back(1 + static_cast<int32_t>((seed >> 8) % 4096));
+    }
+    // Settle the smoothed settings first, identically for both, then compare.
+    const std::vector<float> silence(8820, 0.0f);
+    for (bool doublePrecision : {false, true}) {
+        AEffect* one = busyEffect();
+        AEffect* split = busyEffect();
+        renderThrough(one, silence, {8820});
+        renderThrough(split, silence, {8820});
+        if (doublePrecision) {
+            const std::vector<double> din(in.begin(), in.end());
+            EXPECT_EQ(renderThrough(one, din, {30000}), renderThrough(split, din, random));
+        } else {
+            EXPECT_EQ(renderThrough(one, in, {30000}), renderThrough(split, in, random));
+        }
+        one->dispatcher(one, effClose, 0, 0, nullptr, 0.0f);
+        split->dispatcher(split, effClose, 0, 0, nullptr, 0.0f);
+    }
+}
+
+TEST_F(Host, HostTempoDrivesTheSyncedDelay) {
+    gHost.answerTime = true;
+    gHost.time.tempo = 120.0;
+    gHost.time.flags = kVstTempoValid;
+    effect->setParameter(effect, 28, 1.0f);           // delay on
+    effect->setParameter(effect, 29, 1.0f);           // synced
+    effect->setParameter(effect, 30, 10.5f / 16.0f);  // a quarter note
+    effect->setParameter(effect, 31, 1.0f);           // full level
+    effect->setParameter(effect, 32, 0.0f);           // one echo
+    effect->setParameter(effect, 33, 0.0f);
+    effect->setParameter(effect, 34, 1.0f);           // flat feedback filter
+    std::vector<float> in(44100 * 3, 0.0f);
+    in[44100] = 1.0f;                                 // an impulse after a settling second
+    const auto out = renderThrough(effect, in, {512});
+    const size_t dry = 44100 + 44;
+    EXPECT_NEAR(out[dry], 1.0f, 1e-6);
+    // The echo lands half a second later (120 BPM quarter note).
+    size_t loudest = dry + 100;
+    for (size_t i = dry + 100; i < in.size(); ++i)
+        if (std::fabs(out[i]) > std::fabs(out[loudest]))
+            loudest = i;
+    EXPECT_EQ(loudest, dry + 22050);
+    EXPECT_NEAR(out[loudest], 1.0f, 1e-3);
+}
+
+TEST_F(Host, BadRequestsAreAnsweredWithoutCrashing) {
+    // Every opcode with a null pointer and an absurd index or value (the two speaker
+    // arrangement opcodes carry a pointer in `value`: null there too).
+    for (VstInt32 opcode = 0; opcode < 100; ++opcode) {
+        if (opcode == effClose)
+            continue;
+        const bool pointerInValue = opcode == effSetSpeakerArrangement || opcode == effGetSpeakerArrangement;
+        call(opcode, 100000, pointerInValue ? 0 : -1, nullptr, 0.0f);
+        call(opcode, -7, pointerInValue ? 0 : 1 << 30, nullptr, -1.0f);
+    }
+    EXPECT_EQ(call(effGetChunk, 0, 0, nullptr), 0);
+    EXPECT_EQ(call(effSetChunk, 0, 4852, nullptr), 0);
+    EXPECT_EQ(call(effCanDo, 0, 0, nullptr), 0);
+    char display[256] = {};
+    call(effGetParamDisplay, 9999, 0, display);
+    EXPECT_STREQ(display, "");
+    // The effect still works afterwards (the sample rate calls above were refused).
+    EXPECT_EQ(effect->initialDelay, 44);
+    EXPECT_EQ(text(effGetEffectName), "Pellucer");
+}
+
+TEST_F(Host, DispatcherFromAnotherThreadWhileProcessing) {
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> l(256, 0.1f), r(256, -0.1f), ol(256), orr(256);
+        float* ins[2] = {l.data(), r.data()};
+        float* outs[2] = {ol.data(), orr.data()};
+        while (!stop.load())
+            effect->processReplacing(effect, ins, outs, 256);
+    });
+    char buffer[256];
+    for (int round = 0; round < 200; ++round) {
+        call(effGetParamDisplay, round % 39, 0, buffer);
+        call(effGetProgramName, 0, 0, buffer);
+        effect->setParameter(effect, round % 38, static_cast<float>(round % 7) / 7.0f);
+        if (round % 20 == 0)
+            call(effSetProgram, 0, round % 61);
+        if (round % 50 == 0)
+            call(effSetSampleRate, 0, 0, nullptr, round % 100 == 0 ? 48000.0f : 44100.0f);
+        void* chunk = nullptr;
+        call(effGetChunk, 0, 0, &chunk);
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(text(effGetEffectName), "Pellucer");
 }
