@@ -40,6 +40,10 @@ DEBIAN_PACKAGES := \
 	wine64 xvfb xauth imagemagick \
 	libsndfile1-dev libcairo2-dev
 
+# Enough for the native Release build (the renderer, the Linux module, the benchmarks): what
+# `make demo` needs on a fresh machine, without the cross compilers and Wine.
+NATIVE_PACKAGES := make cmake ninja-build g++ pkg-config googletest libbenchmark-dev libsndfile1-dev
+
 # Sanitizer settings for the native tests; override from the environment if needed.
 ASAN_CHECKS   := detect_leaks=1:detect_stack_use_after_return=1
 ASAN_OPTIONS  ?= $(ASAN_CHECKS):check_initialization_order=1:strict_init_order=1
@@ -83,13 +87,16 @@ echo "=== build/linux: tests under ASan/UBSan"; \
 $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
-.PHONY: all deps test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
+.PHONY: all deps deps-native demo host-check test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
 	build-release dist fuzz
 
 all: dist
 
 deps:
 	@$(CURDIR)/cmake/install-deps.sh $(DEBIAN_PACKAGES)
+
+deps-native:
+	@$(CURDIR)/cmake/install-deps.sh $(NATIVE_PACKAGES)
 
 # Configure each build once. Later runs only build: ninja re-runs CMake by itself when a
 # CMakeLists.txt changes or a .cpp appears or disappears. Editing this Makefile re-runs the
@@ -103,7 +110,7 @@ $(WIN64)/.configured: Makefile | deps
 $(WIN32)/.configured: Makefile | deps
 	$(CONFIGURE) -B $(WIN32) $(WIN32_FLAGS)
 	@touch $@
-$(RELEASE)/.configured: Makefile | deps
+$(RELEASE)/.configured: Makefile | deps-native
 	$(CONFIGURE) -B $(RELEASE) $(RELEASE_BUILD_FLAGS)
 	@touch $@
 
@@ -159,6 +166,18 @@ bench: build-release
 	if command -v taskset >/dev/null 2>&1 && [ "$$(nproc)" -gt 1 ]; then pin="taskset -c 1"; fi; \
 	echo "=== $$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)"; \
 	$$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)
+
+# The main job: a spoken example through contrasting factory programs, rendered into out/.
+demo: deps-native $(RELEASE)/.configured
+	$(CMAKE) --build $(RELEASE) --target pellucer-render
+	@$(CURDIR)/tools/demo.sh $(RELEASE)
+
+# A host we did not write: Ardour renders through dist/linux-x86_64/Pellucer.so and the result
+# is compared with the renderer's.
+host-check: deps-native build-release
+	@$(call copy_module,$(RELEASE),linux-x86_64,Pellucer.so)
+	@cp $(RELEASE)/tools/pellucer-render $(DIST_DIR)/linux-x86_64/
+	@$(CURDIR)/tools/host-check.sh $(RELEASE)
 
 # libFuzzer targets (clang from Debian); each runs FUZZ_SECONDS on its own corpus in build/fuzz.
 FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$(CURDIR)
