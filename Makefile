@@ -169,7 +169,7 @@ bench: build-release
 
 # The main job: a spoken example through contrasting factory programs, rendered into out/.
 demo: deps-native $(RELEASE)/.configured
-	$(CMAKE) --build $(RELEASE) --target pellucer-render
+	$(CMAKE) --build $(RELEASE) --target pellucer_render
 	@$(CURDIR)/tools/demo.sh $(RELEASE)
 
 # A host we did not write: Ardour renders through dist/linux-x86_64/Pellucer.so and the result
@@ -177,7 +177,7 @@ demo: deps-native $(RELEASE)/.configured
 host-check: deps-native build-release
 	@$(call copy_module,$(RELEASE),linux-x86_64,Pellucer.so)
 	@cp $(RELEASE)/tools/pellucer-render $(DIST_DIR)/linux-x86_64/
-	@$(CURDIR)/tools/host-check.sh $(RELEASE)
+	@$(CURDIR)/tools/host-check.sh $(RELEASE) $(DIST_DIR)/linux-x86_64
 
 # libFuzzer targets (clang from Debian); each runs FUZZ_SECONDS on its own corpus in build/fuzz.
 FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$(CURDIR)

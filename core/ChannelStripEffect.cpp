@@ -167,7 +167,9 @@ void ChannelStripEffect::setInitialDelay(int32_t delay) {
     if (delay == latency_ && padLeft_ != nullptr)
         return;
     latency_ = delay;
-    padSize_ = nextPowerOfTwo(delay);
+    // One slot more than the latency: with exactly L slots a power-of-two latency (32 frames at
+    // 32 kHz) would read back the sample it has just written, a delay of 0.
+    padSize_ = nextPowerOfTwo(delay + 1);
     padLeft_.reset(new double[padSize_]());
     padRight_.reset(new double[padSize_]());
 }

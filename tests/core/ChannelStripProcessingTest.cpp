@@ -47,7 +47,8 @@ TEST_F(Processing, LatencyIsOneMillisecondRounded) {
 }
 
 TEST_F(Processing, UnityPathDelaysByTheLatencyAndAddsOnlyTheNoise) {
-    for (float rate : {44100.0f, 48000.0f}) {
+    // 32 and 64 kHz make latencies that are powers of two (32 and 64 frames).
+    for (float rate : {44100.0f, 48000.0f, 32000.0f, 64000.0f, 22050.0f}) {
         effect.setSampleRate(rate);
         const auto inL = toFloat(noise(0.8, 6000, 1));
         const auto inR = toFloat(noise(0.8, 6000, 2));

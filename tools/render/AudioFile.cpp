@@ -25,38 +25,72 @@ std::string lowerCase(std::string text) {
 
 bool typeFromSndfile(int major, FileType& type) {
     switch (major) {
-    case SF_FORMAT_WAV: type = FileType::Wav; return true;
-    case SF_FORMAT_WAVEX: type = FileType::WavExtensible; return true;
-    case SF_FORMAT_AIFF: type = FileType::Aiff; return true;
-    case SF_FORMAT_FLAC: type = FileType::Flac; return true;
-    default: return false;
+    case SF_FORMAT_WAV:
+        type = FileType::Wav;
+        return true;
+    case SF_FORMAT_WAVEX:
+        type = FileType::WavExtensible;
+        return true;
+    case SF_FORMAT_AIFF:
+        type = FileType::Aiff;
+        return true;
+    case SF_FORMAT_FLAC:
+        type = FileType::Flac;
+        return true;
+    default:
+        return false;
     }
 }
 
 bool sampleFromSndfile(int subtype, SampleFormat& sample) {
     switch (subtype) {
-    case SF_FORMAT_PCM_16: sample = SampleFormat::Pcm16; return true;
-    case SF_FORMAT_PCM_24: sample = SampleFormat::Pcm24; return true;
-    case SF_FORMAT_PCM_32: sample = SampleFormat::Pcm32; return true;
-    case SF_FORMAT_FLOAT: sample = SampleFormat::Float32; return true;
-    default: return false;
+    case SF_FORMAT_PCM_16:
+        sample = SampleFormat::Pcm16;
+        return true;
+    case SF_FORMAT_PCM_24:
+        sample = SampleFormat::Pcm24;
+        return true;
+    case SF_FORMAT_PCM_32:
+        sample = SampleFormat::Pcm32;
+        return true;
+    case SF_FORMAT_FLOAT:
+        sample = SampleFormat::Float32;
+        return true;
+    default:
+        return false;
     }
 }
 
 int sndfileFormat(const AudioFormat& format) {
     int major = SF_FORMAT_WAV;
     switch (format.type) {
-    case FileType::Wav: major = SF_FORMAT_WAV; break;
-    case FileType::WavExtensible: major = SF_FORMAT_WAVEX; break;
-    case FileType::Aiff: major = SF_FORMAT_AIFF; break;
-    case FileType::Flac: major = SF_FORMAT_FLAC; break;
+    case FileType::Wav:
+        major = SF_FORMAT_WAV;
+        break;
+    case FileType::WavExtensible:
+        major = SF_FORMAT_WAVEX;
+        break;
+    case FileType::Aiff:
+        major = SF_FORMAT_AIFF;
+        break;
+    case FileType::Flac:
+        major = SF_FORMAT_FLAC;
+        break;
     }
     int subtype = SF_FORMAT_FLOAT;
     switch (format.sample) {
-    case SampleFormat::Pcm16: subtype = SF_FORMAT_PCM_16; break;
-    case SampleFormat::Pcm24: subtype = SF_FORMAT_PCM_24; break;
-    case SampleFormat::Pcm32: subtype = SF_FORMAT_PCM_32; break;
-    case SampleFormat::Float32: subtype = SF_FORMAT_FLOAT; break;
+    case SampleFormat::Pcm16:
+        subtype = SF_FORMAT_PCM_16;
+        break;
+    case SampleFormat::Pcm24:
+        subtype = SF_FORMAT_PCM_24;
+        break;
+    case SampleFormat::Pcm32:
+        subtype = SF_FORMAT_PCM_32;
+        break;
+    case SampleFormat::Float32:
+        subtype = SF_FORMAT_FLOAT;
+        break;
     }
     return major | subtype;
 }
@@ -73,20 +107,28 @@ std::string subtypeName(int subtype) {
 
 const char* fileTypeName(FileType type) {
     switch (type) {
-    case FileType::Wav: return "WAV";
-    case FileType::WavExtensible: return "WAV (extensible)";
-    case FileType::Aiff: return "AIFF";
-    case FileType::Flac: return "FLAC";
+    case FileType::Wav:
+        return "WAV";
+    case FileType::WavExtensible:
+        return "WAV (extensible)";
+    case FileType::Aiff:
+        return "AIFF";
+    case FileType::Flac:
+        return "FLAC";
     }
     return "?";
 }
 
 const char* sampleFormatName(SampleFormat sample) {
     switch (sample) {
-    case SampleFormat::Pcm16: return "16-bit";
-    case SampleFormat::Pcm24: return "24-bit";
-    case SampleFormat::Pcm32: return "32-bit";
-    case SampleFormat::Float32: return "32-bit float";
+    case SampleFormat::Pcm16:
+        return "16-bit";
+    case SampleFormat::Pcm24:
+        return "24-bit";
+    case SampleFormat::Pcm32:
+        return "32-bit";
+    case SampleFormat::Float32:
+        return "32-bit float";
     }
     return "?";
 }
@@ -137,12 +179,13 @@ bool AudioReader::open(const std::string& path, std::string& error) {
         SF_FORMAT_INFO typeInfo{};
         typeInfo.format = major;
         sf_command(nullptr, SFC_GET_FORMAT_INFO, &typeInfo, sizeof(typeInfo));
-        error = std::string("is a ") + (typeInfo.name != nullptr ? typeInfo.name : "file of another type") +
-                "; WAV, AIFF and FLAC are supported";
+        error = std::string("is ") + (typeInfo.name != nullptr ? typeInfo.name : "another kind of") +
+                " audio; WAV, AIFF and FLAC are supported";
         return false;
     }
     if (!sampleFromSndfile(subtype, format_.sample)) {
-        error = "holds " + subtypeName(subtype) + " samples; 16/24/32-bit integer and 32-bit float are supported";
+        error =
+            "holds " + subtypeName(subtype) + " samples; 16/24/32-bit integer and 32-bit float are supported";
         return false;
     }
     if (info.channels < 1 || info.channels > 2) {
@@ -193,10 +236,16 @@ int createTemporaryBeside(const std::string& path, std::string& temporaryPath, s
     fs::path folder = destination.parent_path();
     if (folder.empty())
         folder = ".";
-    std::string pattern = (folder / ("." + destination.filename().string() + ".XXXXXX")).string();
+    // A hidden name beside the destination: ".NAME.XXXXXX" (appended piecewise: GCC 12 warns
+    // falsely about "." + string).
+    std::string hidden(".");
+    hidden += destination.filename().string();
+    hidden += ".XXXXXX";
+    std::string pattern = (folder / hidden).string();
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
-        error = "cannot be written: " + std::string(std::strerror(errno)) + " (folder " + folder.string() + ")";
+        error =
+            "cannot be written: " + std::string(std::strerror(errno)) + " (folder " + folder.string() + ")";
         return -1;
     }
     ::fchmod(fd, mode);
@@ -255,7 +304,8 @@ bool AudioWriter::write(const float* interleaved, int64_t frames, std::string& e
         const auto count = static_cast<size_t>(frames * channels_);
         integers_.resize(count);
         for (size_t i = 0; i < count; ++i) {
-            const double step = std::clamp(std::nearbyint(static_cast<double>(interleaved[i]) * scale), -scale, largest);
+            const double step =
+                std::clamp(std::nearbyint(static_cast<double>(interleaved[i]) * scale), -scale, largest);
             integers_[i] = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(step)) << shift);
         }
         written = sf_writef_int(file_, integers_.data(), frames);

@@ -20,7 +20,8 @@ constexpr int kExitDifferent = 1;
 constexpr int kExitUsage = 2;
 constexpr double kDefaultTolerance = 1e-5;
 constexpr int64_t kDefaultMaxOffset = 8192;
-// The first frame louder than this fraction of the file's peak marks where the sound starts.
+// The first frame louder than this fraction of the quieter file's peak marks where the sound
+// starts (one threshold for both, so that the same sound starts at the same frame).
 constexpr double kOnsetFraction = 0.01;
 constexpr int64_t kOffsetRefinement = 2;
 
@@ -49,13 +50,15 @@ bool load(const std::string& path, Audio& audio, std::string& error) {
     return true;
 }
 
-int64_t onset(const Audio& audio) {
-    float peak = 0.0f;
+float peak(const Audio& audio) {
+    float p = 0.0f;
     for (float x : audio.samples)
-        peak = std::max(peak, std::fabs(x));
-    const float threshold = static_cast<float>(kOnsetFraction) * peak;
-    if (peak == 0.0f)
-        return -1;
+        p = std::max(p, std::fabs(x));
+    return p;
+}
+
+// The first frame louder than `threshold`, or -1.
+int64_t onset(const Audio& audio, float threshold) {
     for (size_t i = 0; i < audio.samples.size(); ++i)
         if (std::fabs(audio.samples[i]) > threshold)
             return static_cast<int64_t>(i) / audio.format.channels;
@@ -77,8 +80,9 @@ Difference compare(const Audio& a, const Audio& b, int64_t offset) {
     const int64_t last = std::min(a.frames(), b.frames() - offset);
     for (int64_t f = first; f < last; ++f)
         for (int32_t c = 0; c < channels; ++c) {
-            const double diff = std::fabs(static_cast<double>(a.samples[static_cast<size_t>(f * channels + c)]) -
-                                          b.samples[static_cast<size_t>((f + offset) * channels + c)]);
+            const double diff =
+                std::fabs(static_cast<double>(a.samples[static_cast<size_t>(f * channels + c)]) -
+                          b.samples[static_cast<size_t>((f + offset) * channels + c)]);
             if (diff > d.max) {
                 d.max = diff;
                 d.frame = f;
@@ -107,10 +111,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        double* target = argument == "--tolerance" ? &tolerance
+        double* target = argument == "--tolerance"    ? &tolerance
                          : argument == "--max-offset" ? &maxOffset
-                         : argument == "--offset" ? &fixedOffset
-                                                   : nullptr;
+                         : argument == "--offset"     ? &fixedOffset
+                                                      : nullptr;
         if (target != nullptr) {
             if (i + 1 >= argc || !parseNumber(argv[i + 1], *target)) {
                 usage();
@@ -133,7 +137,8 @@ int main(int argc, char** argv) {
     std::string error;
     for (int k = 0; k < 2; ++k)
         if (!load(files[static_cast<size_t>(k)], k == 0 ? a : b, error)) {
-            std::fprintf(stderr, "pellucer-compare: %s: %s\n", files[static_cast<size_t>(k)].c_str(), error.c_str());
+            std::fprintf(stderr, "pellucer-compare: %s: %s\n", files[static_cast<size_t>(k)].c_str(),
+                         error.c_str());
             return kExitUsage;
         }
     if (a.format.channels != b.format.channels) {
@@ -143,14 +148,18 @@ int main(int argc, char** argv) {
 
     int64_t offset = static_cast<int64_t>(fixedOffset);
     if (!offsetGiven) {
-        const int64_t onsetA = onset(a);
-        const int64_t onsetB = onset(b);
+        const float threshold = static_cast<float>(kOnsetFraction) * std::min(peak(a), peak(b));
+        const int64_t onsetA = threshold > 0.0f ? onset(a, threshold) : -1;
+        const int64_t onsetB = threshold > 0.0f ? onset(b, threshold) : -1;
         const int64_t estimate = onsetA >= 0 && onsetB >= 0 ? onsetB - onsetA : 0;
+        // The frames around the estimate, and no shift at all, whichever matches best.
+        std::vector<int64_t> candidates = {0};
+        for (int64_t o = estimate - kOffsetRefinement; o <= estimate + kOffsetRefinement; ++o)
+            if (o != 0 && std::llabs(o) <= static_cast<int64_t>(maxOffset))
+                candidates.push_back(o);
         Difference best;
         best.max = HUGE_VAL;
-        for (int64_t o = estimate - kOffsetRefinement; o <= estimate + kOffsetRefinement; ++o) {
-            if (std::llabs(o) > static_cast<int64_t>(maxOffset))
-                continue;
+        for (const int64_t o : candidates) {
             const Difference d = compare(a, b, o);
             if (d.frames > 0 && d.max < best.max) {
                 best = d;

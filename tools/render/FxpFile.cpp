@@ -59,7 +59,8 @@ bool readFxp(const uint8_t* data, size_t size, StateProgram& program, std::strin
     }
     const uint32_t id = bigEndianAt(data, kIdOffset);
     if (id != kPlugInId) {
-        error = "is a program for another plug-in (ID '" + fourCcText(id) + "', not '" + fourCcText(kPlugInId) + "')";
+        error = "is a program for another plug-in (ID '" + fourCcText(id) + "', not '" +
+                fourCcText(kPlugInId) + "')";
         return false;
     }
     const uint32_t version = bigEndianAt(data, kVersionOffset);
@@ -70,7 +71,8 @@ bool readFxp(const uint8_t* data, size_t size, StateProgram& program, std::strin
     const uint64_t byteSize = bigEndianAt(data, kByteSizeOffset);
     if (byteSize + kBytesBeforeByteSizeEnd > size) {
         error = "is an .fxp file cut short (its header announces " +
-                std::to_string(byteSize + kBytesBeforeByteSizeEnd) + " bytes, the file has " + std::to_string(size) + ")";
+                std::to_string(byteSize + kBytesBeforeByteSizeEnd) + " bytes, the file has " +
+                std::to_string(size) + ")";
         return false;
     }
 
@@ -80,7 +82,8 @@ bool readFxp(const uint8_t* data, size_t size, StateProgram& program, std::strin
     if (kind == kFxpParameterProgram) {
         const uint32_t count = bigEndianAt(data, kParameterCountOffset);
         if (count != static_cast<uint32_t>(kFxpParameterCount)) {
-            error = "holds " + std::to_string(count) + " parameters, not " + std::to_string(kFxpParameterCount);
+            error =
+                "holds " + std::to_string(count) + " parameters, not " + std::to_string(kFxpParameterCount);
             return false;
         }
         if (size - kFxpParameterHeaderBytes < count * sizeof(float)) {
@@ -144,7 +147,8 @@ bool readStateFile(const uint8_t* data, size_t size, StateProgram& program, std:
         return readFxp(data, size, program, error);
     if (isStateChunk(data, size)) {
         if (size != kStateChunkBytes) {
-            error = "is a state chunk of " + std::to_string(size) + " bytes, not " + std::to_string(kStateChunkBytes);
+            error = "is a state chunk of " + std::to_string(size) + " bytes, not " +
+                    std::to_string(kStateChunkBytes);
             return false;
         }
         program.kind = StateProgram::Kind::Chunk;

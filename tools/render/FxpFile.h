@@ -17,8 +17,10 @@ namespace pellucer::render {
 
 /// Four-character code with the first character in the most significant byte.
 constexpr uint32_t fourCc(char a, char b, char c, char d) {
-    return (static_cast<uint32_t>(static_cast<uint8_t>(a)) << 24) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 16) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 8) | static_cast<uint32_t>(static_cast<uint8_t>(d));
+    return (static_cast<uint32_t>(static_cast<uint8_t>(a)) << 24) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 8) |
+           static_cast<uint32_t>(static_cast<uint8_t>(d));
 }
 
 constexpr uint32_t kFxpFileMagic = fourCc('C', 'c', 'n', 'K');
@@ -42,9 +44,9 @@ constexpr size_t kStateChunkBytes = 4852;
 struct StateProgram {
     enum class Kind { Chunk, Parameters };
     Kind kind = Kind::Chunk;
-    std::vector<uint8_t> chunk;   ///< 4852 bytes (Kind::Chunk)
-    std::vector<float> values;    ///< 39 values in parameter order (Kind::Parameters)
-    std::string name;             ///< the fxp's program name (empty for a bare chunk)
+    std::vector<uint8_t> chunk; ///< 4852 bytes (Kind::Chunk)
+    std::vector<float> values;  ///< 39 values in parameter order (Kind::Parameters)
+    std::string name;           ///< the fxp's program name (empty for a bare chunk)
 };
 
 /// An 'FPCh' program file holding `chunk`, named `name` (cut to 27 bytes).

@@ -10,14 +10,16 @@ namespace {
 
 // Options that take a value, written "--name VALUE" or "--name=VALUE".
 bool takesValue(const std::string& name) {
-    for (const char* option : {"--program", "--set", "--order", "--tempo", "--tail", "--state", "--save-state",
-                               "--format", "--bits", "--channels", "--block-size"})
+    for (const char* option :
+         {"--program", "--set", "--order", "--tempo", "--tail", "--state", "--save-state", "--format",
+          "--bits", "--channels", "--block-size", "--preroll"})
         if (name == option)
             return true;
     return false;
 }
 
-bool applyValue(const std::string& name, const std::string& value, RenderOptions& options, std::string& error) {
+bool applyValue(const std::string& name, const std::string& value, RenderOptions& options,
+                std::string& error) {
     double number = 0.0;
     if (name == "--program") {
         options.program = value;
@@ -76,11 +78,20 @@ bool applyValue(const std::string& name, const std::string& value, RenderOptions
         }
         options.channels = value == "1" ? 1 : 2;
     } else if (name == "--block-size") {
-        if (!parseNumber(value, number) || number != std::trunc(number) || number < 1 || number > kMaxBlockFramesOption) {
-            error = "--block-size \"" + value + "\": give frames, 1 to " + std::to_string(kMaxBlockFramesOption);
+        if (!parseNumber(value, number) || number != std::trunc(number) || number < 1 ||
+            number > kMaxBlockFramesOption) {
+            error =
+                "--block-size \"" + value + "\": give frames, 1 to " + std::to_string(kMaxBlockFramesOption);
             return false;
         }
         options.blockFrames = static_cast<int32_t>(number);
+    } else if (name == "--preroll") {
+        if (!parseNumber(value, number) || number != std::trunc(number) || number < 0 ||
+            number > kMaxPrerollFrames) {
+            error = "--preroll \"" + value + "\": give frames, 0 to " + std::to_string(kMaxPrerollFrames);
+            return false;
+        }
+        options.prerollFrames = static_cast<int64_t>(number);
     }
     return true;
 }
@@ -180,6 +191,10 @@ Rendering:
   --channels 1|2        output channels: a mono input made stereo runs through the strip in
                         stereo; a stereo input made mono is mixed to mono after the strip
   --block-size FRAMES   frames per processing call (default 512)
+  --preroll FRAMES      frames of silence the strip runs, transport stopped, before the input
+                        starts (default 2 seconds' worth), as in a host where the plug-in runs
+                        before playback: settings that glide have arrived by the first frame,
+                        and the doubler's sweep follows the frames processed since then
   --no-progress         no progress bar (it is shown on a terminal for inputs over 20 s)
   -q, --quiet           no summary
 

@@ -74,8 +74,8 @@ bool chooseOutputFormat(const RenderOptions& options, const AudioFormat& input, 
         output.channels = *options.channels;
     if (!canHold(output.type, output.sample)) {
         if (options.sampleFormat) {
-            error = std::string(fileTypeName(output.type)) + " cannot hold " + sampleFormatName(output.sample) +
-                    " samples; use --bits 16 or --bits 24";
+            error = std::string(fileTypeName(output.type)) + " cannot hold " +
+                    sampleFormatName(output.sample) + " samples; use --bits 16 or --bits 24";
             return false;
         }
         output.sample = SampleFormat::Pcm24;
@@ -137,6 +137,10 @@ int runRenderTool(int argc, char** argv) {
         effect->setParameter(kReserved, static_cast<float>(code));
     }
     const UnitWords words = UnitWords::fromSkin();
+    if (!words.available && options.listParams)
+        std::fprintf(stderr,
+                     "pellucer-render: warning: Resources/TextResources.tsres was not found beside the "
+                     "program; unit words are missing\n");
     for (const std::string& setting : options.settings)
         if (!applySetting(*effect, setting, words, error))
             return fail(kExitUsage, error);
@@ -163,11 +167,14 @@ int runRenderTool(int argc, char** argv) {
         return kExitDone;
     }
 
-    const double tailSeconds = options.tailSeconds ? *options.tailSeconds
-                                                   : ringOutSeconds(*effect, options.tempoBpm, sampleRate);
     RenderPlan plan;
     plan.blockFrames = options.blockFrames;
-    plan.tailFrames = static_cast<int64_t>(std::llround(tailSeconds * sampleRate));
+    plan.tailFrames = options.tailSeconds
+                          ? static_cast<int64_t>(std::llround(*options.tailSeconds * sampleRate))
+                          : ringOutFrames(*effect, options.tempoBpm, sampleRate);
+    plan.prerollFrames = options.prerollFrames
+                             ? *options.prerollFrames
+                             : static_cast<int64_t>(std::llround(kDefaultPrerollSeconds * sampleRate));
     plan.outputChannels = outputFormat.channels;
     plan.integerOutput = outputFormat.sample != SampleFormat::Float32;
     plan.showProgress = options.progress && ::isatty(STDERR_FILENO) != 0 &&

@@ -29,7 +29,8 @@ void showProgress(int64_t done, int64_t total, int& shownPercent) {
         return;
     shownPercent = percent;
     const int filled = percent * kProgressWidth / 100;
-    std::fprintf(stderr, "\rpellucer-render %3d%% [%s%s]", percent, std::string(static_cast<size_t>(filled), '#').c_str(),
+    std::fprintf(stderr, "\rpellucer-render %3d%% [%s%s]", percent,
+                 std::string(static_cast<size_t>(filled), '#').c_str(),
                  std::string(static_cast<size_t>(kProgressWidth - filled), '.').c_str());
     std::fflush(stderr);
 }
@@ -50,8 +51,8 @@ RenderHost::RenderHost(double tempoBpm, double sampleRate) {
     time_.timeSigDenominator = 4;
 }
 
-vst::VstIntPtr RenderHost::callback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32, vst::VstIntPtr, void*,
-                                    float) {
+vst::VstIntPtr RenderHost::callback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32, vst::VstIntPtr,
+                                    void*, float) {
     if (opcode == vst::audioMasterVersion)
         return kHostVersion;
     auto* host = effect != nullptr ? static_cast<RenderHost*>(effect->user) : nullptr;
@@ -62,10 +63,17 @@ vst::VstIntPtr RenderHost::callback(vst::AEffect* effect, vst::VstInt32 opcode, 
 
 void RenderHost::attach(ChannelStripEffect& effect) { effect.getAeffect()->user = this; }
 
+void RenderHost::beginStoppedBlock() {
+    time_.samplePos = 0.0;
+    time_.ppqPos = 0.0;
+    time_.flags = vst::kVstTempoValid | vst::kVstPpqPosValid | vst::kVstTimeSigValid;
+}
+
 void RenderHost::beginBlock(int64_t position) {
     time_.samplePos = static_cast<double>(position);
     time_.ppqPos = time_.samplePos / time_.sampleRate * time_.tempo / 60.0;
-    time_.flags = vst::kVstTransportPlaying | vst::kVstTempoValid | vst::kVstPpqPosValid | vst::kVstTimeSigValid;
+    time_.flags =
+        vst::kVstTransportPlaying | vst::kVstTempoValid | vst::kVstPpqPosValid | vst::kVstTimeSigValid;
     // Playback starts with the first block, as when a host starts its transport at the top.
     if (position == 0)
         time_.flags |= vst::kVstTransportChanged;
@@ -106,14 +114,17 @@ double LevelStats::rmsDb() const {
 std::string RenderSummary::line() const {
     auto level = [](const LevelStats& s) {
         return "peak " + decibels(s.peak) + " dBFS rms " +
-               decibels(s.samples > 0 ? std::sqrt(s.sumOfSquares / static_cast<double>(s.samples)) : 0.0) + " dBFS";
+               decibels(s.samples > 0 ? std::sqrt(s.sumOfSquares / static_cast<double>(s.samples)) : 0.0) +
+               " dBFS";
     };
     std::string text = "in " + level(input) + "; out " + level(output) + "; gain reduction: ";
-    text += compander ? "compressor " + decibels(compressorGain) + " dB, expander " + decibels(expanderGain) + " dB"
-                      : std::string("compander off");
+    text += compander
+                ? "compressor " + decibels(compressorGain) + " dB, expander " + decibels(expanderGain) + " dB"
+                : std::string("compander off");
     text += deEsser ? ", de-esser " + decibels(deEsserGain) + " dB" : std::string(", de-esser off");
     if (clippedSamples > 0)
-        text += "; " + std::to_string(clippedSamples) + " samples clipped at full scale";
+        text += "; " + std::to_string(clippedSamples) + (clippedSamples == 1 ? " sample" : " samples") +
+                " clipped at full scale";
     return text;
 }
 
@@ -138,6 +149,15 @@ bool renderFile(ChannelStripEffect& effect, RenderHost& host, AudioReader& reade
     summary.deEsser = effect.getParameter(kDeEsserEnable) > 0.5f;
     const int64_t expectedTotal = reader.frames() + plan.tailFrames + latency;
     int shownPercent = -1;
+
+    std::fill(inLeft.begin(), inLeft.end(), 0.0f);
+    std::fill(inRight.begin(), inRight.end(), 0.0f);
+    for (int64_t done = 0; done < plan.prerollFrames;) {
+        const int64_t frames = std::min<int64_t>(static_cast<int64_t>(block), plan.prerollFrames - done);
+        host.beginStoppedBlock();
+        effect.processReplacing(inputs, outputs, static_cast<int32_t>(frames));
+        done += frames;
+    }
 
     bool inputDone = false;
     int64_t inputFrames = 0;
@@ -197,7 +217,8 @@ bool renderFile(ChannelStripEffect& effect, RenderHost& host, AudioReader& reade
                 // A mono input in a mono strip has one output; made stereo it ran in stereo.
                 interleavedOut[to + 1] = outRight[from];
             } else {
-                interleavedOut[to] = inChannels == 1 ? outLeft[from] : 0.5f * (outLeft[from] + outRight[from]);
+                interleavedOut[to] =
+                    inChannels == 1 ? outLeft[from] : 0.5f * (outLeft[from] + outRight[from]);
             }
         }
         const int64_t samples = keep * outChannels;

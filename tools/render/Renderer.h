@@ -27,7 +27,9 @@ public:
     static vst::VstIntPtr callback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index,
                                    vst::VstIntPtr value, void* ptr, float opt);
     void attach(ChannelStripEffect& effect);
-    /// The time record for the block that starts at frame `position`.
+    /// The time record for a block while the transport stands still (before playback starts).
+    void beginStoppedBlock();
+    /// The time record for the block that starts at frame `position` of the playback.
     void beginBlock(int64_t position);
 
     const vst::VstTimeInfo& time() const { return time_; }
@@ -54,8 +56,13 @@ struct LevelStats {
 struct RenderPlan {
     int32_t blockFrames = 512;
     int64_t tailFrames = 0;
+    /// Frames of silence the strip runs, transport stopped, before playback starts with the
+    /// input: a host runs a plug-in from the moment it is inserted, so gliding settings have
+    /// arrived when playback starts, and the doubler's sweep and the noise follow the frames
+    /// processed since then.
+    int64_t prerollFrames = 0;
     int32_t outputChannels = 2;
-    bool integerOutput = false;          ///< count samples the file will clip
+    bool integerOutput = false; ///< count samples the file will clip
     bool showProgress = false;
     const std::atomic<bool>* stop = nullptr; ///< set from a signal handler to end the render
 };

@@ -22,7 +22,8 @@ constexpr std::streamsize kMaxStateFileBytes = 1 << 20;
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -34,7 +35,8 @@ std::string trimmed(const std::string& text) {
 }
 
 bool allDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -146,7 +148,8 @@ std::string programList() {
     char line[96];
     const auto& bank = factoryPrograms();
     for (int32_t i = 0; i < kNumFactoryPrograms; ++i) {
-        std::snprintf(line, sizeof(line), "%3d  %s\n", static_cast<int>(i), bank[static_cast<size_t>(i)].name);
+        std::snprintf(line, sizeof(line), "%3d  %s\n", static_cast<int>(i),
+                      bank[static_cast<size_t>(i)].name);
         text += line;
     }
     return text;
@@ -176,28 +179,31 @@ std::string parameterList(ChannelStripEffect& effect) {
     return text;
 }
 
-double ringOutSeconds(ChannelStripEffect& effect, double tempoBpm, double sampleRate) {
+int64_t ringOutFrames(ChannelStripEffect& effect, double tempoBpm, double sampleRate) {
     if (effect.getParameter(kPlugInEnable) <= 0.5f)
-        return 0.0;
-    double seconds = 0.0;
+        return 0;
+    int64_t frames = 0;
     if (effect.getParameter(kDoublerEnable) > 0.5f)
-        seconds += Doubler::kBaseDelayLeftSeconds + Doubler::kModulationDepthFramesAt44100 / 44100.0;
+        frames += static_cast<int64_t>(
+            std::ceil((Doubler::kBaseDelayLeftSeconds + Doubler::kModulationDepthFramesAt44100 / 44100.0) *
+                      sampleRate));
     if (effect.getParameter(kDelayEnable) > 0.5f) {
         const TempoDelay& delay = effect.delay();
-        const double time = delay.sync() ? noteLengthSeconds(noteIndex(delay.noteValue()), tempoBpm)
-                                         : delay.timeSeconds();
+        const double time =
+            delay.sync() ? noteLengthSeconds(noteIndex(delay.noteValue()), tempoBpm) : delay.timeSeconds();
         const double level = delay.level();
         const double feedback = delay.feedback();
         if (level > kRingOutLevel) {
-            // Echo k sounds at k * time with the level * feedback^(k - 1).
+            // Echo k sounds k delays late with the level * feedback^(k - 1); the delay rounds its
+            // time to whole frames.
             double echoes = 1.0;
             if (feedback > 0.0)
                 echoes += std::ceil(std::log(kRingOutLevel / level) / std::log(feedback));
-            seconds += echoes * std::min(time, TempoDelay::kMaxTimeSeconds);
+            frames += static_cast<int64_t>(echoes) *
+                      std::llround(std::min(time, TempoDelay::kMaxTimeSeconds) * sampleRate);
         }
     }
-    // Whole frames, so that the tail does not depend on rounding later.
-    return std::ceil(seconds * sampleRate) / sampleRate;
+    return frames;
 }
 
 std::string programName(ChannelStripEffect& effect) {

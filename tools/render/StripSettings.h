@@ -35,9 +35,9 @@ std::string programList();
 /// One line per parameter: index, name, display text with unit, normalised value.
 std::string parameterList(ChannelStripEffect& effect);
 
-/// Seconds to render past the input so that the echoes fall by 60 dB (and the doubler's short
+/// Frames to render past the input so that the echoes fall by 60 dB (and the doubler's short
 /// delay empties): 0 when neither the delay nor the doubler is on.
-double ringOutSeconds(ChannelStripEffect& effect, double tempoBpm, double sampleRate);
+int64_t ringOutFrames(ChannelStripEffect& effect, double tempoBpm, double sampleRate);
 
 /// The program name as a host shows it.
 std::string programName(ChannelStripEffect& effect);

@@ -68,7 +68,8 @@ bool startsWithWord(std::string_view text, std::string_view word) {
 }
 
 bool endsWithWord(std::string_view text, std::string_view word) {
-    return !word.empty() && text.size() >= word.size() && sameWord(text.substr(text.size() - word.size()), word);
+    return !word.empty() && text.size() >= word.size() &&
+           sameWord(text.substr(text.size() - word.size()), word);
 }
 
 // A number at the start of `text`; `rest` is what follows it. False when there is none.
@@ -99,10 +100,15 @@ struct Scale {
 Scale scaleOf(int32_t index) {
     using namespace conv;
     switch (index) {
-    case kInputGain: case kOutputGain:
+    case kInputGain:
+    case kOutputGain:
         return {Unit::Db, -24.0, 24.0, [](double db) { return (db + 24.0) / 48.0; }};
-    case kInputTubeSaturation: case kEqTubeSaturation: case kOutputTubeSaturation: case kDeEsserDepth:
-    case kDoublerStereo: case kDelayFilterMode:
+    case kInputTubeSaturation:
+    case kEqTubeSaturation:
+    case kOutputTubeSaturation:
+    case kDeEsserDepth:
+    case kDoublerStereo:
+    case kDelayFilterMode:
         return {Unit::Percent, 0.0, 100.0, [](double percent) { return percent / 100.0; }};
     case kCompressorThresh:
         return {Unit::Db, -60.0, 0.0, [](double db) { return (db + 60.0) / 60.0; }};
@@ -122,14 +128,17 @@ Scale scaleOf(int32_t index) {
         return {Unit::Hz, 200.0, 4000.0, [](double hz) { return (std::log10(hz) - kLog200) / kLog20Short; }};
     case kEqHighFreq:
         return {Unit::Hz, 2000.0, 20000.0, [](double hz) { return std::log10(hz) - kLog2000; }};
-    case kEqLowGain: case kEqMidGain: case kEqHighGain:
+    case kEqLowGain:
+    case kEqMidGain:
+    case kEqHighGain:
         return {Unit::Db, -12.0, 12.0, [](double db) { return (db + 12.0) / 24.0; }};
     case kDeEsserFreq:
         return {Unit::Hz, 2000.0, 12000.0, [](double hz) { return (hz - 2000.0) / 10000.0; }};
     case kDoublerPresence:
         return {Unit::Db, -HUGE_VAL, 0.0, [](double db) { return std::pow(10.0, db / 20.0); }, true};
     case kDelayTime: // free time; the synced form is a note name
-        return {Unit::Ms, 50.0, 1000.0, [](double ms) { return (std::log10(ms / 1000.0) + kLog20) / kLog20; }};
+        return {Unit::Ms, 50.0, 1000.0,
+                [](double ms) { return (std::log10(ms / 1000.0) + kLog20) / kLog20; }};
     case kDelayLevel: // shown as 20 log10(v^2)
         return {Unit::Db, -HUGE_VAL, 0.0, [](double db) { return std::pow(10.0, db / 40.0); }, true};
     case kDelayFeedback:
@@ -144,12 +153,18 @@ Scale scaleOf(int32_t index) {
 
 const std::string& unitWord(Unit unit, const UnitWords& words) {
     switch (unit) {
-    case Unit::Db: return words.db;
-    case Unit::Percent: return words.percent;
-    case Unit::Ratio: return words.toOne;
-    case Unit::OneToRatio: return words.oneTo;
-    case Unit::Ms: return words.ms;
-    case Unit::Hz: return words.hz;
+    case Unit::Db:
+        return words.db;
+    case Unit::Percent:
+        return words.percent;
+    case Unit::Ratio:
+        return words.toOne;
+    case Unit::OneToRatio:
+        return words.oneTo;
+    case Unit::Ms:
+        return words.ms;
+    case Unit::Hz:
+        return words.hz;
     }
     return words.db;
 }
@@ -158,15 +173,16 @@ std::string formatRange(const Scale& scale, const UnitWords& words) {
     char buffer[96];
     const std::string& unit = unitWord(scale.unit, words);
     if (scale.unit == Unit::OneToRatio)
-        std::snprintf(buffer, sizeof(buffer), "%s%.1f .. %s%.1f (or %s%s)", unit.c_str(), scale.min, unit.c_str(),
-                      scale.max, unit.c_str(), words.infinity.c_str());
+        std::snprintf(buffer, sizeof(buffer), "%s%.1f .. %s%.1f (or %s%s)", unit.c_str(), scale.min,
+                      unit.c_str(), scale.max, unit.c_str(), words.infinity.c_str());
     else if (scale.unit == Unit::Ratio)
         std::snprintf(buffer, sizeof(buffer), "%.1f%s .. %.1f%s (or %s)", scale.min, unit.c_str(), scale.max,
                       unit.c_str(), words.infinity.c_str());
     else if (scale.minusInfinityIsZero)
-        std::snprintf(buffer, sizeof(buffer), "%s .. %.1f%s", words.negInfinity.c_str(), scale.max, unit.c_str());
+        std::snprintf(buffer, sizeof(buffer), "%s .. %.1f %s", words.negInfinity.c_str(), scale.max,
+                      unit.c_str());
     else
-        std::snprintf(buffer, sizeof(buffer), "%.1f .. %.1f%s", scale.min, scale.max, unit.c_str());
+        std::snprintf(buffer, sizeof(buffer), "%.1f .. %.1f %s", scale.min, scale.max, unit.c_str());
     return buffer;
 }
 
@@ -202,8 +218,9 @@ ParsedValue parseNoteName(std::string_view text, bool delaySynced, const UnitWor
             continue;
         matched = true;
         if (!delaySynced)
-            return failure(kDelayTime, text, "is a note value, but the delay runs free; set \"" +
-                                                 std::string(paramName(kDelaySyncEnable)) + "=On\" before it");
+            return failure(kDelayTime, text,
+                           "is a note value, but the delay runs free; set \"" +
+                               std::string(paramName(kDelaySyncEnable)) + "=On\" before it");
         // The middle of the note's sixteenth of the range selects it without doubt.
         return success((i + 0.5) / kNoteValues);
     }
@@ -255,8 +272,9 @@ ParsedValue parseInUnit(int32_t index, std::string_view text, const UnitWords& w
     } else if (scale.unit == Unit::Hz && sameWord(given, words.khz)) {
         x *= 1000.0;
     } else {
-        return failure(index, text, "has the unit \"" + std::string(given) + "\"; " + paramName(index) +
-                                        " takes " + range + " or a normalised value 0..1");
+        return failure(index, text,
+                       "has the unit \"" + std::string(given) + "\"; " + paramName(index) + " takes " +
+                           range + " or a normalised value 0..1");
     }
     if (x < scale.min - kDisplayRounding || x > scale.max + kDisplayRounding)
         return failure(index, text, "is outside " + range);
@@ -308,7 +326,8 @@ bool parseNumber(std::string_view text, double& value) {
 bool parseOrderCode(std::string_view text, int32_t& code, std::string& error) {
     text = trim(text);
     std::array<int32_t, 5> order{};
-    bool digits = text.size() == 5 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    bool digits = text.size() == 5 &&
+                  std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     double value = 0.0;
     if (!digits || !parseNumber(text, value) || !decodeOrderCode(value, order)) {
         error = "is not a module order: five digits, each of 1..5 once, first position first "
@@ -319,7 +338,8 @@ bool parseOrderCode(std::string_view text, int32_t& code, std::string& error) {
     return true;
 }
 
-ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delaySynced, const UnitWords& words) {
+ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delaySynced,
+                                const UnitWords& words) {
     if (index < 0 || index >= kNumParams)
         return failure(index, text, "is for an unknown parameter");
     text = trim(text);
@@ -342,13 +362,15 @@ ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delay
     double v = 0.0;
     if (parseNumber(text, v)) {
         if (v < 0.0 || v > 1.0)
-            return failure(index, text, "is outside the normalised range 0..1; follow a value in the "
-                                        "parameter's own unit by that unit (--list-params shows it)");
+            return failure(index, text,
+                           "is outside the normalised range 0..1; follow a value in the "
+                           "parameter's own unit by that unit (--list-params shows it)");
         return success(v);
     }
     if (!words.available)
-        return failure(index, text, "cannot be read: the unit words come from Resources/TextResources.tsres, "
-                                    "which was not found beside the program; give a normalised value 0..1");
+        return failure(index, text,
+                       "cannot be read: the unit words come from Resources/TextResources.tsres, "
+                       "which was not found beside the program; give a normalised value 0..1");
 
     if (index == kDelayTime) {
         bool matched = false;
@@ -356,8 +378,9 @@ ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delay
         if (matched)
             return note;
         if (delaySynced)
-            return failure(index, text, "is not a note value (" + words.notes.front() + " .. " + words.notes.back() +
-                                            "); the delay is synced to the tempo");
+            return failure(index, text,
+                           "is not a note value (" + words.notes.front() + " .. " + words.notes.back() +
+                               "); the delay is synced to the tempo");
     }
     return parseInUnit(index, text, words);
 }

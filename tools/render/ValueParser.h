@@ -37,7 +37,8 @@ int32_t parameterIndex(std::string_view name);
 /// read: as a note name (synced) or in milliseconds (free). Parameter 38 ("Reserved") takes a
 /// module order code. Values in a unit are accepted up to half a displayed digit beyond the
 /// parameter's range (the display rounds to one decimal) and are then held to the range.
-ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delaySynced, const UnitWords& words);
+ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delaySynced,
+                                const UnitWords& words);
 
 /// A module order code such as "54321": five digits, 1..5 each once. Otherwise false, with `error`
 /// completing a sentence that starts with the text ("is not a module order: ...").
