@@ -1,29 +1,35 @@
 #!/usr/bin/env bash
-# Host check: one factory program rendered by the plug-in inside a real host (Ardour 7, headless)
-# and by pellucer-render at the same settings and sample rate; the two files must agree sample for
-# sample within 1e-5.
+# Host check: the plug-in inside a real host (Ardour 7, headless) on four sessions.
+#
+#   1. Full Reset on a generated stereo test signal: the output equals the input, frame for frame
+#      (the plug-in reports 1 ms of latency and Ardour compensates it).
+#   2. The delay on, 250 ms, level 1, filter flat, no feedback: the output is the input plus the
+#      input 250 ms (11,025 frames) later, at full level.
+#   3. Output Gain at -24 dB: the output is the input 24 dB down.
+#   4. One factory program on a voice, against pellucer-render at the same settings: the two
+#      files agree sample for sample within 1e-5.
 #
 #   tools/host-check.sh [BUILD_DIR] [MODULE_DIR]
 #
 # BUILD_DIR (default build/release) holds tools/pellucer-render and tools/pellucer-compare;
 # MODULE_DIR (default dist/linux-x86_64) holds Pellucer.so with Resources/ beside it.
-# HOST_CHECK_PROGRAM picks the program (default "Female Quartet": compander, equaliser,
-# de-esser, doubler and a free-running delay, in the default module order).
+# HOST_CHECK_PROGRAM picks the program of check 4 (default "Female Quartet": compander,
+# equaliser, de-esser, doubler and a free-running delay, in the default module order).
 #
-# How the host side is built (Ardour's Lua API cannot import audio without its GUI):
-#   1. pellucer-render saves the program's state; a stereo float input is made from
-#      examples/voice.wav (the right channel quieter and 11 ms late) with 4 s of silence after it
-#      for the echoes, since Ardour renders exactly the session's length.
+# How a session is rendered (Ardour's Lua API cannot import audio without its GUI):
+#   1. pellucer-render saves the settings as a state chunk; the inputs are stereo float files
+#      with silence after the sound for the echoes, since Ardour renders exactly the session's
+#      length.
 #   2. ardour7-lua creates a 44.1 kHz session with one stereo track, inserts the plug-in and sets
 #      parameters 0-37 to the state's values (the Lua call takes normalised values only; the
 #      module order, parameter 38, is written into the saved session instead).
 #   3. The saved session is edited: the input as the track's region, the session range, panners
 #      bypassed so that the master bus passes both channels unchanged.
 #   4. ardour7-export renders the master bus (Ardour compensates the plug-in's latency).
-#   5. Ardour runs the plug-in for a couple of seconds before the export starts, and the
-#      doubler's sweep follows the frames processed since the plug-in was created. The check
-#      finds that number (pellucer-render --preroll, tried on the first second, coarse to fine)
-#      and then compares the whole file.
+# For check 4: Ardour runs the plug-in for a couple of seconds before the export starts, and the
+# doubler's sweep follows the frames processed since the plug-in was created. The check finds
+# that number (pellucer-render --preroll, tried on the first second, coarse to fine) and then
+# compares the whole file.
 # Everything happens in build/host-check; Ardour's settings and caches stay in there too.
 set -euo pipefail
 shopt -u patsub_replacement 2>/dev/null || true
@@ -36,7 +42,6 @@ tool="$build/tools/pellucer-render"
 compare="$build/tools/pellucer-compare"
 module="$modules/Pellucer.so"
 work="$root/build/host-check"
-name="pellucer-check"
 rate=44100
 tolerance=1e-5
 tail_seconds=4
@@ -64,25 +69,23 @@ rm -rf "$work"
 mkdir -p "$work/trials"
 export XDG_CONFIG_HOME="$work/xdg-config" XDG_CACHE_HOME="$work/xdg-cache" LXVST_PATH="$modules"
 
-# 1. The state and the input.
-state="$work/program.state"
-"$tool" --program "$program" --save-state "$state"
-order=$("$tool" --state "$state" --list-params | awk '$1 == 38 { print $3 }')
-input="$work/input.wav"
-sox -D "$root/examples/voice.wav" -r "$rate" -e floating-point -b 32 "$input" \
-    remix 1 1v0.8 delay 0 0.011 pad 0 "$tail_seconds"
-frames=$(soxi -s "$input")
-say "\"$program\" (module order $order) on $(soxi -d "$input") of stereo voice at $rate Hz"
-
-# 2. Ardour's index of the plug-in (rebuilt every time: a stale entry hides a rebuilt module),
-#    then the session.
-#    Ardour does not trust an index entry made in the same second as the module's last change
-#    (a freshly copied module): wait until the module is a little older than the scan.
+# Ardour's index of the plug-in (rebuilt every time: a stale entry hides a rebuilt module).
+# Ardour does not trust an index entry made in the same second as the module's last change
+# (a freshly copied module): wait until the module is a little older than the scan.
 while [ $(($(date +%s) - $(stat -c %Y "$module"))) -lt 2 ]; do sleep 1; done
 LD_LIBRARY_PATH="$ardour_lib" "$ardour_lib/ardour-vst-scanner" -f "$module" >"$work/scan.log" 2>&1 ||
     die "Ardour's scanner failed on $module (see $work/scan.log)"
-session="$work/$name"
-cat >"$work/make-session.lua" <<EOF
+
+# ardour_render NAME STATE INPUT OUTPUT: renders the stereo float INPUT through the plug-in set
+# to the state chunk STATE, in a new session build/host-check/NAME, into OUTPUT; prints the
+# session's tempo (the synced delay takes its time from it; 120 BPM in a new session).
+ardour_render() {
+    local name="$1" state="$2" input="$3" output="$4"
+    local session="$work/$name"
+    local order frames
+    order=$("$tool" --state "$state" --list-params | awk '$1 == 38 { print $3 }')
+    frames=$(soxi -s "$input")
+    cat >"$work/$name.lua" <<LUA
 local f = assert(io.open("$state", "rb"))
 local chunk = f:read("a")
 f:close()
@@ -103,63 +106,121 @@ end
 print("plug-in latency", plugin:signal_latency())
 s:save_state("")
 close_session()
-EOF
-ardour7-lua "$work/make-session.lua" >"$work/session.log" 2>&1 || die "ardour7-lua failed (see $work/session.log)"
-grep -q "plug-in latency" "$work/session.log" || die "the session was not built (see $work/session.log)"
-say "Ardour: $(grep "plug-in latency" "$work/session.log")"
-# The synced delay takes its time from the host's tempo: the session's (120 BPM when new) is
-# handed to pellucer-render.
-tempo=$(grep -o '<Tempo npm="[0-9.]*"' "$session/$name.ardour" | head -1 | sed 's/.*npm="//; s/"$//')
-[ -n "$tempo" ] || die "no tempo in the session"
+LUA
+    ardour7-lua "$work/$name.lua" >"$work/$name-session.log" 2>&1 ||
+        die "ardour7-lua failed (see $work/$name-session.log)"
+    grep -q "plug-in latency" "$work/$name-session.log" ||
+        die "the session was not built (see $work/$name-session.log)"
+    say "$name: Ardour reports $(grep "plug-in latency" "$work/$name-session.log")" >&2
 
-# 3. The input as the track's region and the session range. Times are superclock ticks
-#    (282,240,000 a second); a length is written a<ticks>@a<position>.
-mkdir -p "$session/interchange/$name/audiofiles"
-cp "$input" "$session/interchange/$name/audiofiles/input.wav"
-ticks=$((frames * 282240000 / rate))
-xml="$(cat "$session/$name.ardour")"
-region="<Region name=\"input\" muted=\"0\" opaque=\"1\" locked=\"0\" video-locked=\"0\" automatic=\"0\" \
+    # The input as the track's region and the session range. Times are superclock ticks
+    # (282,240,000 a second); a length is written a<ticks>@a<position>.
+    mkdir -p "$session/interchange/$name/audiofiles"
+    cp "$input" "$session/interchange/$name/audiofiles/input.wav"
+    local ticks=$((frames * 282240000 / rate))
+    local xml region sources locations element
+    xml="$(cat "$session/$name.ardour")"
+    region="<Region name=\"input\" muted=\"0\" opaque=\"1\" locked=\"0\" video-locked=\"0\" automatic=\"0\" \
 whole-file=\"1\" import=\"0\" external=\"0\" sync-marked=\"0\" left-of-split=\"0\" right-of-split=\"0\" \
 hidden=\"0\" position-locked=\"0\" valid-transients=\"0\" start=\"a0\" length=\"a${ticks}@a0\" \
 position=\"a0\" sync-position=\"a0\" stretch=\"1\" shift=\"1\" layering-index=\"0\" tags=\"\" \
 contents=\"0\" envelope-active=\"0\" default-fade-in=\"0\" default-fade-out=\"0\" fade-in-active=\"0\" \
 fade-out-active=\"0\" scale-amplitude=\"1\" id=\"900003\" type=\"audio\" first-edit=\"nothing\" \
 source-0=\"900001\" source-1=\"900002\" master-source-0=\"900001\" master-source-1=\"900002\" channels=\"2\"/>"
-sources="<Sources>
+    sources="<Sources>
     <Source name=\"input.wav\" type=\"audio\" flags=\"\" id=\"900001\" captured-for=\"\" take-id=\"\" channel=\"0\" origin=\"\" gain=\"1\"/>
     <Source name=\"input.wav\" type=\"audio\" flags=\"\" id=\"900002\" captured-for=\"\" take-id=\"\" channel=\"1\" origin=\"\" gain=\"1\"/>
   </Sources>"
-locations="<Locations>
+    locations="<Locations>
     <Location id=\"900004\" name=\"session\" start=\"a0\" end=\"a${ticks}\" flags=\"IsSessionRange\" locked=\"0\" timestamp=\"0\" cue=\"0\"/>
   </Locations>"
-for element in "<Sources/>" "<Regions/>" "<Locations/>"; do
-    [[ "$xml" == *"$element"* ]] || die "the new session has no empty $element"
-done
-xml="${xml/<Sources\/>/$sources}"
-xml="${xml/<Regions\/>/<Regions>
+    for element in "<Sources/>" "<Regions/>" "<Locations/>"; do
+        [[ "$xml" == *"$element"* ]] || die "the new session has no empty $element"
+    done
+    xml="${xml/<Sources\/>/$sources}"
+    xml="${xml/<Regions\/>/<Regions>
     $region
   </Regions>}"
-xml="${xml/<Locations\/>/$locations}"
-xml="$(printf '%s\n' "$xml" | sed -E 's|(<Playlist [^>]*name="Voice" type="audio"[^>]*)/>|\1>@REGION@</Playlist>|')"
-[[ "$xml" == *"@REGION@"* ]] || die "the track's playlist was not found in the session"
-xml="${xml/@REGION@/
+    xml="${xml/<Locations\/>/$locations}"
+    xml="$(printf '%s\n' "$xml" | sed -E 's|(<Playlist [^>]*name="Voice" type="audio"[^>]*)/>|\1>@REGION@</Playlist>|')"
+    [[ "$xml" == *"@REGION@"* ]] || die "the track's playlist was not found in the session"
+    xml="${xml/@REGION@/
       $region
     }"
-# Panners pass the channels straight through; the module order goes in as the raw code.
-xml="${xml//<PannerShell bypassed=\"0\"/<PannerShell bypassed=\"1\"}"
-xml="$(printf '%s\n' "$xml" | sed -E "s/param-38=\"[0-9.]+\"/param-38=\"$order\"/; \
-    s/(<Controllable name=\"Reserved\" [^>]*value=\")[0-9.]+\"/\1$order\"/")"
-printf '%s\n' "$xml" >"$session/$name.ardour"
+    # Panners pass the channels straight through; the module order goes in as the raw code.
+    xml="${xml//<PannerShell bypassed=\"0\"/<PannerShell bypassed=\"1\"}"
+    xml="$(printf '%s\n' "$xml" | sed -E "s/param-38=\"[0-9.]+\"/param-38=\"$order\"/; \
+        s/(<Controllable name=\"Reserved\" [^>]*value=\")[0-9.]+\"/\1$order\"/")"
+    printf '%s\n' "$xml" >"$session/$name.ardour"
 
-# 4. The host's render.
+    ardour7-export -b float -o "$output" "$session" "$name" >"$work/$name-export.log" 2>&1 ||
+        die "ardour7-export failed (see $work/$name-export.log)"
+    [ -s "$output" ] || die "ardour7-export wrote nothing (see $work/$name-export.log)"
+    grep -o '<Tempo npm="[0-9.]*"' "$session/$name.ardour" | head -1 | sed 's/.*npm="//; s/"$//'
+}
+
+failures=0
+# check DESCRIPTION EXPECTED RENDER: the render must equal the expected file frame for frame
+# (no shift: Ardour has compensated the latency) within 1e-6 (sox computes the expected files
+# in 32-bit fixed point).
+check() {
+    local result status
+    result=$("$compare" --offset 0 --tolerance 1e-6 "$2" "$3") && status=0 || status=$?
+    if [ "$status" -eq 0 ]; then
+        say "passed: $1"
+    else
+        say "FAILED: $1 (files in $work)"
+        failures=$((failures + 1))
+    fi
+    say "  $result"
+}
+
+# Checks 1-3 on a generated stereo signal: a 100 Hz-8 kHz sweep on the left and pink noise on
+# the right, 1.5 s long at -14 dBFS, with half a second of silence before it and one after.
+signal="$work/signal.wav"
+sox -n -r "$rate" -e floating-point -b 32 -c 2 "$signal" synth 1.5 sine 100-8000 pinknoise \
+    gain -14 pad 0.5 1.0
+signal_frames=$(soxi -s "$signal")
+say "test signal: $(soxi -d "$signal") of stereo at $rate Hz"
+
+state="$work/full-reset.state"
+"$tool" --program "Full Reset" --save-state "$state"
+ardour_render full-reset "$state" "$signal" "$work/full-reset.wav" >/dev/null
+check "at Full Reset the output equals the input, aligned" "$signal" "$work/full-reset.wav"
+
+state="$work/echo.state"
+"$tool" --program "Full Reset" --set "Delay Enable=On" --set "Delay Time=250ms" --set "Delay Level=1" \
+    --set "Delay Feedback=0" --set "Delay Filter Mode=0" --set "Delay Filter Freq=1" --save-state "$state"
+ardour_render echo "$state" "$signal" "$work/echo.wav" >/dev/null
+sox "$signal" "$work/signal-250ms.wav" delay 11025s 11025s trim 0 "${signal_frames}s"
+sox -m -v 1 "$signal" -v 1 "$work/signal-250ms.wav" "$work/echo-expected.wav"
+check "delay 250 ms, level 1: the echo lands 11025 frames after the dry signal, at full level" \
+    "$work/echo-expected.wav" "$work/echo.wav"
+
+state="$work/gain.state"
+"$tool" --program "Full Reset" --set "Output Gain=-24dB" --save-state "$state"
+ardour_render gain "$state" "$signal" "$work/gain.wav" >/dev/null
+sox -v 0.0630957344480193 "$signal" "$work/gain-expected.wav"
+check "Output Gain -24 dB: the output is the input 24 dB down" "$work/gain-expected.wav" "$work/gain.wav"
+rms() { sox "$1" -n stats 2>&1 | awk '/^RMS lev dB/ { print $4 }'; }
+say "  RMS level (both channels): $(rms "$signal") dB in, $(rms "$work/gain.wav") dB out"
+
+# Check 4: a factory program on a voice (the right channel quieter and 11 ms late), with 4 s of
+# silence after it for the echoes.
+state="$work/program.state"
+"$tool" --program "$program" --save-state "$state"
+input="$work/input.wav"
+sox -D "$root/examples/voice.wav" -r "$rate" -e floating-point -b 32 "$input" \
+    remix 1 1v0.8 delay 0 0.011 pad 0 "$tail_seconds"
+frames=$(soxi -s "$input")
+say "\"$program\" on $(soxi -d "$input") of stereo voice"
 host="$work/ardour.wav"
-ardour7-export -b float -o "$host" "$session" "$name" >"$work/export.log" 2>&1 ||
-    die "ardour7-export failed (see $work/export.log)"
-[ -s "$host" ] || die "ardour7-export wrote nothing (see $work/export.log)"
+tempo=$(ardour_render program "$state" "$input" "$host")
+[ -n "$tempo" ] || die "no tempo in the session"
 
-# 5. How far the plug-in had run before the export: the preroll whose render of the first second
-#    matches the host's best, found coarse to fine (past the right number the error grows
-#    smoothly with the distance; below it the doubler's sweep is simply wrong).
+# How far the plug-in had run before the export: the preroll whose render of the first second
+# matches the host's best, found coarse to fine (past the right number the error grows smoothly
+# with the distance; below it the doubler's sweep is simply wrong).
 excerpt="$work/excerpt.wav"
 host_excerpt="$work/ardour-excerpt.wav"
 # The input excerpt runs a little longer: the last frames of a render depend on input after them
@@ -183,14 +244,21 @@ preroll=$(search $((preroll - 256)) $((preroll + 256)) 16)
 preroll=$(search $((preroll - 16)) $((preroll + 16)) 1)
 say "Ardour ran the plug-in for $preroll frames before the export"
 
-# 6. The same through pellucer-render, and the comparison.
+# The same through pellucer-render, and the comparison.
 ours="$work/pellucer-render.wav"
 "$tool" --no-progress --state "$state" --tempo "$tempo" --tail 0 --preroll "$preroll" "$input" "$ours" >/dev/null
 result=$("$compare" --tolerance "$tolerance" "$ours" "$host") && status=0 || status=$?
-say "$result"
 if [ "$status" -eq 0 ]; then
-    say "PASSED: pellucer-render and the plug-in in Ardour agree within $tolerance"
+    say "passed: \"$program\": pellucer-render and the plug-in in Ardour agree within $tolerance"
 else
-    say "FAILED: the renders differ by more than $tolerance (files in $work)"
+    say "FAILED: \"$program\": the renders differ by more than $tolerance (files in $work)"
+    failures=$((failures + 1))
+fi
+say "  $result"
+
+if [ "$failures" -eq 0 ]; then
+    say "PASSED: all four checks"
+else
+    say "FAILED: $failures of four checks"
     exit 1
 fi
