@@ -4,6 +4,8 @@
 #   make test     the same, then every test: native under ASan/UBSan, Windows x64 under Wine,
 #                 and the export checks of every module
 #   make bench    build/release (native Release) and run the benchmarks
+#   make skin     draw the skin's images again into skin/ (commit them; a test checks they match)
+#   make gallery  every skin image and control state in one picture: docs/gallery.png
 #   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for a while
 #   make deps     install the Debian packages that are missing
 #   make clean    remove build/ and dist/
@@ -38,7 +40,7 @@ DEBIAN_PACKAGES := \
 	g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 	mingw-w64-tools \
 	wine64 xvfb xauth imagemagick \
-	libsndfile1-dev libcairo2-dev
+	libsndfile1-dev libcairo2-dev libfreetype-dev fonts-dejavu-core
 
 # Enough for the native Release build (the renderer, the Linux module, the benchmarks): what
 # `make demo` needs on a fresh machine, without the cross compilers and Wine.
@@ -87,7 +89,7 @@ echo "=== build/linux: tests under ASan/UBSan"; \
 $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
-.PHONY: all deps deps-native demo host-check test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
+.PHONY: all deps deps-native demo host-check skin gallery test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
 	build-release dist fuzz
 
 all: dist
@@ -166,6 +168,15 @@ bench: build-release
 	if command -v taskset >/dev/null 2>&1 && [ "$$(nproc)" -gt 1 ]; then pin="taskset -c 1"; fi; \
 	echo "=== $$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)"; \
 	$$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)
+
+# The skin's images are drawn by tools/skin/pellucer-skin (Cairo) and committed in skin/; the
+# native tests check that the committed files are what the generator draws.
+skin: deps build-release
+	$(RELEASE)/tools/skin/pellucer-skin $(CURDIR)/skin
+
+gallery: deps build-release
+	@mkdir -p docs
+	$(RELEASE)/tools/skin/pellucer-gallery $(CURDIR)/skin $(CURDIR)/docs/gallery.png
 
 # The main job: a spoken example through contrasting factory programs, rendered into out/.
 demo: deps-native $(RELEASE)/.configured
