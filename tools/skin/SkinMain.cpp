@@ -1,0 +1,3 @@
+#include "tools/skin/SkinGenerator.h"
+
+int main(int argc, char** argv) { return pellucer::skin::runSkinTool(argc, argv); }
