@@ -1,6 +1,9 @@
 #include "tools/skin/SkinGenerator.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -137,12 +140,95 @@ bool generateSkin(const std::filesystem::path& folder) {
     return ok;
 }
 
+namespace {
+
+/// Differences two renders of the same art may show on other machines: the rasteriser picks
+/// its SIMD paths by CPU, and antialiased edges and gradients can come out a level or two apart.
+/// Anything beyond that is a change of the art.
+constexpr int32_t kSameLevels = 2;
+constexpr double kMaxChangedFraction = 0.001;
+constexpr int32_t kMaxLevelDifference = 48;
+
+std::vector<uint8_t> readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// True when `image` in `drawn` and `committed` show the same picture (see the limits above).
+bool sameImage(const std::filesystem::path& drawn, const std::filesystem::path& committed) {
+    gui::PixelBuffer a, b;
+    if (!gui::readBmp(drawn, a) || !gui::readBmp(committed, b)) {
+        std::fprintf(stderr, "check-skin: %s cannot be read\n", committed.string().c_str());
+        return false;
+    }
+    if (a.width() != b.width() || a.height() != b.height()) {
+        std::fprintf(stderr, "check-skin: %s is %dx%d, the generator draws %dx%d\n", committed.string().c_str(),
+                     b.width(), b.height(), a.width(), a.height());
+        return false;
+    }
+    int64_t changed = 0;
+    int32_t largest = 0;
+    for (int32_t y = 0; y < a.height(); ++y)
+        for (int32_t x = 0; x < a.width(); ++x) {
+            int32_t d = 0;
+            for (int32_t c = 0; c < 3; ++c)
+                d = std::max(d, std::abs(a.at(x, y)[c] - b.at(x, y)[c]));
+            largest = std::max(largest, d);
+            changed += d > kSameLevels ? 1 : 0;
+        }
+    const double fraction = static_cast<double>(changed) / (static_cast<double>(a.width()) * a.height());
+    if (largest > kMaxLevelDifference || fraction > kMaxChangedFraction) {
+        std::fprintf(stderr, "check-skin: %s differs from what the generator draws (%.3f%% of the pixels, "
+                     "up to %d levels)\n", committed.string().c_str(), 100.0 * fraction, largest);
+        return false;
+    }
+    return true;
+}
+
+/// Compares a fresh render in `drawn` with the committed skin in `committed`: the graphics table
+/// byte for byte, every image it names as pictures, and no committed image left over.
+bool compareSkins(const std::filesystem::path& drawn, const std::filesystem::path& committed) {
+    const std::string table = "GraphicsResources.tsres";
+    bool ok = true;
+    if (readBytes(drawn / table) != readBytes(committed / table)) {
+        std::fprintf(stderr, "check-skin: %s differs from what the generator writes\n",
+                     (committed / table).string().c_str());
+        ok = false;
+    }
+    std::error_code error;
+    for (const auto& file : std::filesystem::directory_iterator(drawn, error)) {
+        if (file.path().extension() != ".bmp")
+            continue;
+        const auto name = file.path().filename();
+        if (!std::filesystem::exists(committed / name)) {
+            std::fprintf(stderr, "check-skin: %s is drawn but missing from %s\n", name.string().c_str(),
+                         committed.string().c_str());
+            ok = false;
+        } else if (!sameImage(file.path(), committed / name)) {
+            ok = false;
+        }
+    }
+    for (const auto& file : std::filesystem::directory_iterator(committed, error)) {
+        if (file.path().extension() == ".bmp" && !std::filesystem::exists(drawn / file.path().filename())) {
+            std::fprintf(stderr, "check-skin: %s is no longer drawn by the generator\n",
+                         file.path().string().c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+} // namespace
+
 int runSkinTool(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--compare")
+        return compareSkins(argv[2], argv[3]) ? 0 : 1;
     if (argc != 2 || argv[1][0] == '-') {
         std::fprintf(stderr,
                      "usage: pellucer-skin OUTPUT_DIR\n"
+                     "       pellucer-skin --compare DRAWN_DIR COMMITTED_DIR\n"
                      "Draws Pellucer %s's skin images and writes them, with GraphicsResources.tsres,\n"
-                     "into OUTPUT_DIR.\n",
+                     "into OUTPUT_DIR; --compare checks a fresh render against the committed skin.\n",
                      PELLUCER_VERSION);
         return 2;
     }
