@@ -24,6 +24,8 @@ class DrawContext;
 class Control {
 public:
     static constexpr int32_t kLevels = 11;
+    /// Text slots a control keeps (labels use slot 0; other slots are ignored).
+    static constexpr int32_t kTextSlots = 4;
 
     Control(int32_t id, const Rect& rect, int32_t frames = 1);
     virtual ~Control();
@@ -104,6 +106,9 @@ public:
     /// The background saved under the control, and the last composited picture.
     const PixelBuffer& background() const { return background_; }
     const PixelBuffer& work() const { return work_; }
+    /// Makes the next `draw` redraw even when nothing changed (the frame calls it after it has
+    /// cleared its back buffer).
+    void markForRedraw() { forceRedraw(); }
 
 protected:
     /// Sets the value clamped to [0, 1] (NaN counts as 0).
@@ -123,7 +128,8 @@ protected:
     /// Composites the current frame into the work buffer and draws it (knob, switch, meter,
     /// fader).
     void drawStrip(DrawContext& context);
-    /// The compositing weight: level table entry x opacity / 256.
+    /// The compositing weight 0..255: level table entry x opacity / 256, counting both factors
+    /// from 1 so that a full level at full opacity gives 255 (the whole image).
     int32_t weight() const;
     /// A drag coordinate past 32768 is a negative one (the 16-bit halves of the message).
     static int32_t signedCoordinate(int32_t c) { return c > 32768 ? c - 65536 : c; }

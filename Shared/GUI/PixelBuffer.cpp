@@ -120,6 +120,25 @@ void guiAntialiasedLine(PixelBuffer& target, double x0, double y0, double x1, do
     // pixel is touched once per segment.
     const double radius = 0.5 * width;
     const double reach = radius + 1.0;
+    // Far outside the target nothing is drawn; the bounds below must also stay within int32_t.
+    const double limit = 4.0 * (target.width() + target.height()) + reach;
+    if (std::max(std::fabs(x0), std::fabs(x1)) > limit || std::max(std::fabs(y0), std::fabs(y1)) > limit) {
+        // Cut the segment to the square [-limit, limit]^2 by halving towards the inner end.
+        auto inside = [limit](double x, double y) { return std::fabs(x) <= limit && std::fabs(y) <= limit; };
+        if (!inside(x0, y0) && !inside(x1, y1))
+            return;
+        if (!inside(x0, y0)) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+        }
+        double ox = x1, oy = y1;
+        for (int i = 0; i < 200 && !inside(ox, oy); ++i) {
+            ox = 0.5 * (x0 + ox);
+            oy = 0.5 * (y0 + oy);
+        }
+        x1 = ox;
+        y1 = oy;
+    }
     const int32_t left = std::max(0, static_cast<int32_t>(std::floor(std::min(x0, x1) - reach)));
     const int32_t right = std::min(target.width() - 1, static_cast<int32_t>(std::ceil(std::max(x0, x1) + reach)));
     const int32_t top = std::max(0, static_cast<int32_t>(std::floor(std::min(y0, y1) - reach)));

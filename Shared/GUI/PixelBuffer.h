@@ -69,9 +69,9 @@ struct ImageStrip {
 };
 
 /// Compositing of one control frame: `work` becomes `background` with frame `frame` of `strip`
-/// blended over it through the mask, weighted by `weight` / 256 (weight 0..255: the level table
-/// entry times the opacity, divided by 256). All three are the control's size; a strip that is
-/// empty or too short leaves `work` equal to the background.
+/// blended over it through the mask, weighted by `weight` / 255 (weight 0..255, 255 the whole
+/// image: the control's level table entry times its opacity). All three are the control's size;
+/// a strip that is empty or too short leaves `work` equal to the background.
 void compositeFrame(const PixelBuffer& background, const ImageStrip& strip, int32_t frame, int32_t weight,
                     PixelBuffer& work);
 
