@@ -6,6 +6,7 @@
 #   make bench    build/release (native Release) and run the benchmarks
 #   make skin     draw the skin's images again into skin/ (commit them; a test checks they match)
 #   make gallery  every skin image and control state in one picture: docs/gallery.png
+#   make screenshots  the editor under Wine and Xvfb, playing a sung vowel: docs/screenshots/*.png
 #   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for a while
 #   make deps     install the Debian packages that are missing
 #   make clean    remove build/ and dist/
@@ -89,7 +90,7 @@ echo "=== build/linux: tests under ASan/UBSan"; \
 $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
-.PHONY: all deps deps-native demo host-check skin gallery test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
+.PHONY: all deps deps-native demo host-check skin gallery screenshots test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
 	build-release dist fuzz
 
 all: dist
@@ -177,6 +178,10 @@ skin: deps build-release
 gallery: deps build-release
 	@mkdir -p docs
 	$(RELEASE)/tools/skin/pellucer-gallery $(CURDIR)/skin $(CURDIR)/docs/gallery.png
+
+# The editor as a user sees it: the win64 module in a small host under Wine and Xvfb.
+screenshots: build-win64
+	@$(CURDIR)/tools/screenshots.sh $(WIN64) $(CURDIR)/docs/screenshots
 
 # The main job: a spoken example through contrasting factory programs, rendered into out/.
 demo: deps-native $(RELEASE)/.configured
