@@ -8,6 +8,8 @@
 #include <numbers>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/ChannelStripEffect.h"
 #include "core/EffectEditor.h"
 #include "vst/VstAbi.h"
@@ -31,8 +33,7 @@ inline std::vector<double> noise(double amplitude, size_t frames, uint32_t seed 
     return s;
 }
 
-template <typename T>
-double peak(const std::vector<T>& s, size_t from = 0, size_t to = SIZE_MAX) {
+template <typename T> double peak(const std::vector<T>& s, size_t from = 0, size_t to = SIZE_MAX) {
     double p = 0.0;
     for (size_t i = from; i < std::min(to, s.size()); ++i)
         p = std::max(p, std::fabs(static_cast<double>(s[i])));
@@ -40,6 +41,34 @@ double peak(const std::vector<T>& s, size_t from = 0, size_t to = SIZE_MAX) {
 }
 
 inline double dbToGain(double db) { return std::pow(10.0, db / 20.0); }
+inline double gainToDb(double gain) { return 20.0 * std::log10(gain); }
+
+/// Processes whole stereo buffers in place through a stage from sample `position` on, in blocks
+/// that cycle through `blocks` (one block when empty).
+template <typename Stage>
+void processStereo(Stage& stage, std::vector<double>& left, std::vector<double>& right, uint64_t position = 0,
+                   const std::vector<int32_t>& blocks = {}) {
+    for (size_t at = 0, k = 0; at < left.size(); ++k) {
+        const size_t n = blocks.empty()
+                             ? left.size()
+                             : std::min(static_cast<size_t>(blocks[k % blocks.size()]), left.size() - at);
+        stage.process(left.data() + at, right.data() + at, position + at, static_cast<int32_t>(n), false);
+        at += n;
+    }
+}
+
+/// Processes a whole mono buffer in place (no right buffer at all).
+template <typename Stage> void processMono(Stage& stage, std::vector<double>& s, uint64_t position = 0) {
+    stage.process(s.data(), nullptr, position, static_cast<int32_t>(s.size()), true);
+}
+
+/// Expects out[n] == in[n - delay] within `tolerance` from frame `from` on (silence before the delay).
+template <typename T>
+void expectDelayed(const std::vector<T>& in, const std::vector<T>& out, size_t delay, double tolerance,
+                   size_t from = 0) {
+    for (size_t n = from; n < out.size(); ++n)
+        ASSERT_NEAR(out[n], n >= delay ? in[n - delay] : T{}, tolerance) << "frame " << n;
+}
 
 /// A host callback that answers the version query, hands out a time record and records the
 /// automation it is told about. The effect's `user` field points at the FakeHost.

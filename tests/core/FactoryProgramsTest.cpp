@@ -26,69 +26,28 @@ struct NamedCode {
 };
 
 // The bank as the product documents it.
+// clang-format off
 constexpr std::array<NamedCode, kNumFactoryPrograms> kBank = {{
-    {"Full Reset", 12345},
-    {"1969", 12345},
-    {"1970's Rockstar", 12435},
-    {"Arena", 12453},
-    {"Backing Vox Silky Slight Perc", 12345},
-    {"Backing Vox Silky Smashed", 12345},
-    {"Band Pass Delay Bounce", 12345},
-    {"Bass Blaster", 34215},
-    {"Bass Warmth", 23415},
-    {"Beatboxer", 51234},
-    {"Brightener", 12453},
-    {"Cacophony", 32154},
-    {"Cavern", 12345},
-    {"Cheap Computer Mic", 12345},
-    {"Chopper", 23415},
-    {"Crystal Cave", 23415},
-    {"Delayverb", 12345},
-    {"Destroyer", 25341},
-    {"Distorted Telephone", 14325},
-    {"Dotted 8th Delay", 12345},
-    {"Dub Slap", 12345},
-    {"DubVerb", 23415},
-    {"Esser", 23415},
-    {"Fat E-Guitar", 12453},
-    {"Female Cleanup and Presence", 12345},
-    {"Female Preamp with Deess and Delay", 12345},
-    {"Female Quartet", 12345},
-    {"Fuzzy Mid Band", 12345},
-    {"Hard Compression", 12453},
-    {"Heavy Distortion", 12453},
-    {"Hip Hop Vocals", 12345},
-    {"Hook Doubler", 12345},
-    {"Lead Vocal over-easy plus Warmth", 12345},
-    {"Lead Vocal Percussive", 12345},
-    {"Lead Vocal Rock Edge", 12345},
-    {"LF Roll-off", 23415},
-    {"Light Compression", 12453},
-    {"Light Distortion", 12453},
-    {"Male Deesser and Presence", 12345},
-    {"Male RnB Vocals", 12345},
-    {"Monologue", 32154},
-    {"Mush Groove", 34512},
-    {"Old Recording Cleanup", 12453},
-    {"Old Vinyl", 23415},
-    {"Phat Bugger", 12543},
-    {"Pillow Talk", 31452},
-    {"Radio Backups", 53124},
-    {"Resonant Pipe", 23415},
-    {"Slight Warmth", 23415},
-    {"Smashed Air", 32145},
-    {"Springverb", 12453},
-    {"Subtly Sweet", 23415},
-    {"Sugary Sweet", 23415},
-    {"Telephone", 12345},
-    {"Tracking Doubler", 12345},
-    {"Tubepre with Slap-back", 12345},
-    {"Vinyl", 23415},
-    {"Vocal Booth", 23415},
-    {"Vocal Compander", 12345},
-    {"Warm and Fuzzy", 23415},
-    {"Whisper", 12453},
+    {"Full Reset", 12345}, {"1969", 12345}, {"1970's Rockstar", 12435}, {"Arena", 12453},
+    {"Backing Vox Silky Slight Perc", 12345}, {"Backing Vox Silky Smashed", 12345},
+    {"Band Pass Delay Bounce", 12345}, {"Bass Blaster", 34215}, {"Bass Warmth", 23415}, {"Beatboxer", 51234},
+    {"Brightener", 12453}, {"Cacophony", 32154}, {"Cavern", 12345}, {"Cheap Computer Mic", 12345},
+    {"Chopper", 23415}, {"Crystal Cave", 23415}, {"Delayverb", 12345}, {"Destroyer", 25341},
+    {"Distorted Telephone", 14325}, {"Dotted 8th Delay", 12345}, {"Dub Slap", 12345}, {"DubVerb", 23415},
+    {"Esser", 23415}, {"Fat E-Guitar", 12453}, {"Female Cleanup and Presence", 12345},
+    {"Female Preamp with Deess and Delay", 12345}, {"Female Quartet", 12345}, {"Fuzzy Mid Band", 12345},
+    {"Hard Compression", 12453}, {"Heavy Distortion", 12453}, {"Hip Hop Vocals", 12345},
+    {"Hook Doubler", 12345}, {"Lead Vocal over-easy plus Warmth", 12345}, {"Lead Vocal Percussive", 12345},
+    {"Lead Vocal Rock Edge", 12345}, {"LF Roll-off", 23415}, {"Light Compression", 12453},
+    {"Light Distortion", 12453}, {"Male Deesser and Presence", 12345}, {"Male RnB Vocals", 12345},
+    {"Monologue", 32154}, {"Mush Groove", 34512}, {"Old Recording Cleanup", 12453}, {"Old Vinyl", 23415},
+    {"Phat Bugger", 12543}, {"Pillow Talk", 31452}, {"Radio Backups", 53124}, {"Resonant Pipe", 23415},
+    {"Slight Warmth", 23415}, {"Smashed Air", 32145}, {"Springverb", 12453}, {"Subtly Sweet", 23415},
+    {"Sugary Sweet", 23415}, {"Telephone", 12345}, {"Tracking Doubler", 12345},
+    {"Tubepre with Slap-back", 12345}, {"Vinyl", 23415}, {"Vocal Booth", 23415}, {"Vocal Compander", 12345},
+    {"Warm and Fuzzy", 23415}, {"Whisper", 12453},
 }};
+// clang-format on
 
 using Values = std::array<float, kNumParams>;
 
@@ -152,12 +111,12 @@ void loadProgram(ChannelStripEffect& effect, int32_t index) {
     effect.setProgram(index);
 }
 
-// Renders a mono signal on both channels after `prerollSeconds` of silence (time for the stage
-// fades and any delay-time change to settle); returns the left or right output with the
-// engine's latency removed.
+// Renders a mono signal on both channels after a second of silence (time for the stage fades
+// and any delay-time change to settle); returns the left or right output with the engine's
+// latency removed.
 std::vector<float> renderProgram(ChannelStripEffect& effect, const std::vector<double>& in,
-                                 bool right = false, double prerollSeconds = 1.0) {
-    const auto preroll = static_cast<size_t>(prerollSeconds * kRate);
+                                 bool right = false) {
+    const auto preroll = static_cast<size_t>(kRate);
     const auto latency = static_cast<size_t>(effect.latency());
     std::vector<float> signal(preroll + in.size() + latency, 0.0f);
     std::copy(in.begin(), in.end(), signal.begin() + static_cast<std::ptrdiff_t>(preroll));
@@ -167,15 +126,19 @@ std::vector<float> renderProgram(ChannelStripEffect& effect, const std::vector<d
     return {out.begin() + static_cast<std::ptrdiff_t>(preroll + latency), out.end()};
 }
 
+// The named program in an engine whose host plays at 120 BPM.
 std::vector<double> renderMeasuredProgram(const char* name, const std::vector<double>& in,
                                           bool right = false) {
-    ChannelStripEffect effect(nullptr);
+    FakeHost host;
+    ChannelStripEffect effect(FakeHost::callback);
+    host.attach(effect);
+    host.setTempo(120.0);
     loadProgram(effect, indexOf(name));
     const auto out = renderProgram(effect, in, right);
     return {out.begin(), out.end()};
 }
 
-std::vector<double> sines(std::initializer_list<std::pair<double, double>> partials, size_t frames) {
+std::vector<double> sines(const std::vector<std::pair<double, double>>& partials, size_t frames) {
     std::vector<double> s(frames, 0.0);
     for (const auto& [amplitude, hz] : partials) {
         const auto partial = sine(amplitude, hz, kRate, frames);
@@ -351,172 +314,63 @@ TEST(FactoryProgramSound, EveryProgramKeepsAVoiceNearItsLevel) {
     }
 }
 
-// A handset's band: lows and highs come out far weaker than the middle of the band.
-TEST(FactoryProgramSound, TelephoneKeepsOnlyTheMidBand) {
-    const auto in = sines({{0.05, 110.0}, {0.05, 1000.0}, {0.05, 7900.0}}, static_cast<size_t>(1.5 * kRate));
-    const auto out = renderMeasuredProgram("Telephone", in);
-    const double low = gainDbAt(in, out, 110.0), mid = gainDbAt(in, out, 1000.0),
-                 high = gainDbAt(in, out, 7900.0);
-    EXPECT_GT(mid - low, 15.0) << "110 Hz " << low << " dB, 1 kHz " << mid << " dB";
-    EXPECT_GT(mid - high, 15.0) << "7.9 kHz " << high << " dB, 1 kHz " << mid << " dB";
-}
-
-TEST(FactoryProgramSound, OldRecordsAreBandLimited) {
-    const auto in = sines({{0.05, 60.0}, {0.05, 1000.0}, {0.05, 10000.0}}, static_cast<size_t>(1.5 * kRate));
-    for (const char* name : {"Old Vinyl", "Vinyl"}) {
-        const auto out = renderMeasuredProgram(name, in);
-        const double low = gainDbAt(in, out, 60.0), mid = gainDbAt(in, out, 1000.0),
-                     high = gainDbAt(in, out, 10000.0);
-        EXPECT_GT(mid - low, 6.0) << name;
-        EXPECT_GT(mid - high, 6.0) << name;
-    }
-}
-
-TEST(FactoryProgramSound, LfRollOffCutsRumbleAndPassesTheVoice) {
-    const auto in = sines({{0.1, 60.0}, {0.1, 1000.0}}, static_cast<size_t>(1.5 * kRate));
-    const auto out = renderMeasuredProgram("LF Roll-off", in);
-    EXPECT_LT(gainDbAt(in, out, 60.0), -9.0);
-    EXPECT_NEAR(gainDbAt(in, out, 1000.0), 0.0, 1.0);
-}
-
-// One clean repeat 80..200 ms after the sound, then quieter ones.
-TEST(FactoryProgramSound, DubSlapSlapsBack) {
-    const auto out = renderMeasuredProgram("Dub Slap", burst(1000.0, 1.0));
-    const auto peaks = windowPeaks(out);
-    const size_t direct = loudestWindow(peaks, 0.0, 0.02);
-    const size_t slap = loudestWindow(peaks, secondsOf(direct) + 0.03, 0.4);
-    const double delay = secondsOf(slap - direct);
-    EXPECT_GE(delay, 0.08);
-    EXPECT_LE(delay, 0.2);
-    EXPECT_GT(db(peaks[slap] / peaks[direct]), -12.0);
-    // Nothing between the sound and its slap.
-    const size_t between = loudestWindow(peaks, secondsOf(direct) + 0.015, secondsOf(slap) - 0.015);
-    EXPECT_LT(db(peaks[between] / peaks[direct]), -40.0);
-    // The next repeat comes one delay later and is weaker.
-    const size_t second = loudestWindow(peaks, secondsOf(slap) + 0.03, secondsOf(slap) + delay + 0.03);
-    EXPECT_NEAR(secondsOf(second - slap), delay, 2 * kWindowSeconds);
-    EXPECT_LT(peaks[second], peaks[slap]);
-}
-
-// A copy 35..55 ms later on each side, a little quieter than the voice itself.
-TEST(FactoryProgramSound, TrackingDoublerAddsALateCopy) {
-    for (bool right : {false, true}) {
-        const auto out = renderMeasuredProgram("Tracking Doubler", burst(1000.0, 0.5), right);
-        const auto peaks = windowPeaks(out);
-        const size_t direct = loudestWindow(peaks, 0.0, 0.02);
-        const size_t copy = loudestWindow(peaks, secondsOf(direct) + 0.02, 0.3);
-        EXPECT_GE(secondsOf(copy - direct), 0.035) << (right ? "right" : "left");
-        EXPECT_LE(secondsOf(copy - direct), 0.055) << (right ? "right" : "left");
-        EXPECT_GT(db(peaks[copy] / peaks[direct]), -6.0);
-    }
-}
-
-// Reverbs made of echoes: many arrivals, close together, dying away.
-TEST(FactoryProgramSound, EchoReverbsAreShortAndDense) {
-    for (const char* name : {"Springverb", "Delayverb", "Cavern"}) {
-        const auto out = renderMeasuredProgram(name, burst(1000.0, 1.5));
-        const auto peaks = windowPeaks(out);
-        const size_t direct = loudestWindow(peaks, 0.0, 0.02);
-        const double floor = peaks[direct] * 0.01; // -40 dB
-        // Arrivals: windows above the floor that rise above both neighbours.
-        std::vector<size_t> arrivals;
-        for (size_t k = direct + windowAt(0.02); k + 1 < windowAt(secondsOf(direct) + 0.8); ++k)
-            if (peaks[k] > floor && peaks[k] >= peaks[k - 1] && peaks[k] > peaks[k + 1])
-                arrivals.push_back(k);
-        ASSERT_GE(arrivals.size(), 8u) << name;
-        EXPECT_LT(secondsOf(arrivals.front() - direct), 0.1) << name;
-        for (size_t a = 1; a < arrivals.size(); ++a)
-            EXPECT_LT(secondsOf(arrivals[a] - arrivals[a - 1]), 0.1) << name;
-        const double early = peaks[loudestWindow(peaks, secondsOf(direct) + 0.02, secondsOf(direct) + 0.25)];
-        const double late = peaks[loudestWindow(peaks, secondsOf(direct) + 0.6, secondsOf(direct) + 0.8)];
-        EXPECT_LT(db(late / early), -10.0) << name;
-        EXPECT_GT(db(late / peaks[direct]), -60.0) << name; // still sounding after 0.6 s
-    }
-}
-
-// Alternating loud and quiet passages 24 dB apart come out within a few dB of each other.
-TEST(FactoryProgramSound, HardCompressionEvensOutLoudAndQuiet) {
-    const auto frames = static_cast<size_t>(0.5 * kRate);
-    const auto hiss = noise(1.0, 4 * frames, 99);
-    std::vector<double> in(hiss.size());
-    for (size_t i = 0; i < in.size(); ++i)
-        in[i] = hiss[i] * ((i / frames) % 2 == 0 ? 0.5 : 0.03);
-    const auto out = renderMeasuredProgram("Hard Compression", in);
-    // The last 200 ms of the third (loud) and fourth (quiet) passages.
-    const auto level = [&](const std::vector<double>& s, size_t passage) {
-        return rmsDb(s, (passage + 1) * frames - frames * 2 / 5, (passage + 1) * frames);
+// Each program takes away what its name says, measured against a partial it keeps: a handset's
+// narrow band, old records' band limits, the rumble filter and the de-esser.
+TEST(FactoryProgramSound, FilteringProgramsCutWhatTheirNamesSay) {
+    using Partial = std::pair<double, double>; // amplitude, Hz
+    struct Case {
+        const char* name;
+        Partial kept;
+        std::vector<Partial> cut;
+        double minCutDb;  // below the kept partial
+        bool keptAtUnity; // the kept partial also passes within 1 dB
     };
-    const double inDifference = level(in, 2) - level(in, 3);
-    const double outDifference = level(out, 2) - level(out, 3);
-    EXPECT_NEAR(inDifference, 24.4, 0.5);
-    EXPECT_LT(outDifference, inDifference - 15.0);
-}
-
-// The gate shuts on a -40 dBFS passage (after the compander's release) and passes -12 dBFS.
-TEST(FactoryProgramSound, ChopperGatesQuietSound) {
-    const auto loud = static_cast<size_t>(0.6 * kRate);
-    const auto quiet = static_cast<size_t>(1.2 * kRate);
-    std::vector<double> in = sine(1.0, 440.0, kRate, loud + quiet);
-    for (size_t i = 0; i < in.size(); ++i)
-        in[i] *= i < loud ? 0.25 : 0.01;
-    const auto out = renderMeasuredProgram("Chopper", in);
-    const auto tail = static_cast<size_t>(0.3 * kRate);
-    EXPECT_NEAR(db(amplitudeAt(out, 440.0, loud - tail, tail) / 0.25), 0.0, 3.0);
-    EXPECT_LT(db(amplitudeAt(out, 440.0, loud + quiet - tail, tail) / 0.01), -30.0);
-}
-
-// An ess louder than the voice's body is turned down; the body passes.
-TEST(FactoryProgramSound, EsserTurnsDownSibilance) {
-    const auto in = sines({{0.05, 300.0}, {0.1, 7000.0}}, static_cast<size_t>(1.5 * kRate));
-    const auto out = renderMeasuredProgram("Esser", in);
-    EXPECT_NEAR(gainDbAt(in, out, 300.0), 0.0, 1.0);
-    EXPECT_LT(gainDbAt(in, out, 7000.0), -6.0);
-}
-
-// Faint air over a whisper is lifted well above the body; loud hiss is held back instead.
-TEST(FactoryProgramSound, WhisperLiftsAirAndTamesHiss) {
-    const size_t frames = static_cast<size_t>(1.5 * kRate);
-    const auto faintAir = sines({{0.01, 1000.0}, {0.0025, 10000.0}}, frames);
-    const auto airOut = renderMeasuredProgram("Whisper", faintAir);
-    const double airLift = gainDbAt(faintAir, airOut, 10000.0) - gainDbAt(faintAir, airOut, 1000.0);
-    EXPECT_GT(airLift, 6.0);
-
-    const auto loudHiss = sines({{0.01, 1000.0}, {0.02, 10000.0}}, frames);
-    const auto hissOut = renderMeasuredProgram("Whisper", loudHiss);
-    const double hissLift = gainDbAt(loudHiss, hissOut, 10000.0) - gainDbAt(loudHiss, hissOut, 1000.0);
-    EXPECT_LT(hissLift, airLift - 4.0);
-}
-
-// Third harmonic of a -12 dBFS tone: none without the tubes, some with Light Distortion, much
-// more with Heavy Distortion.
-TEST(FactoryProgramSound, DistortionProgramsAddHarmonics) {
-    const auto in = sine(0.25, 200.0, kRate, static_cast<size_t>(1.5 * kRate));
-    const auto thirdHarmonicDb = [&](const char* name) {
-        const auto out = renderMeasuredProgram(name, in);
-        const auto frames = static_cast<size_t>(kRate / 2);
-        const size_t from = out.size() - frames;
-        return db(amplitudeAt(out, 600.0, from, frames) / amplitudeAt(out, 200.0, from, frames));
+    const Case cases[] = {
+        {"Telephone", {0.05, 1000.0}, {{0.05, 110.0}, {0.05, 7900.0}}, 15.0, false},
+        {"Old Vinyl", {0.05, 1000.0}, {{0.05, 60.0}, {0.05, 10000.0}}, 6.0, false},
+        {"Vinyl", {0.05, 1000.0}, {{0.05, 60.0}, {0.05, 10000.0}}, 6.0, false},
+        {"LF Roll-off", {0.1, 1000.0}, {{0.1, 60.0}}, 9.0, true},
+        {"Esser", {0.05, 300.0}, {{0.1, 7000.0}}, 6.0, true},
     };
-    const double clean = thirdHarmonicDb("Full Reset");
-    const double light = thirdHarmonicDb("Light Distortion");
-    const double heavy = thirdHarmonicDb("Heavy Distortion");
-    EXPECT_LT(clean, -90.0);
-    EXPECT_GT(light, -50.0);
-    EXPECT_LT(light, -15.0);
-    EXPECT_GT(heavy, light + 10.0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Partial> partials = c.cut;
+        partials.push_back(c.kept);
+        const auto in = sines(partials, static_cast<size_t>(1.5 * kRate));
+        const auto out = renderMeasuredProgram(c.name, in);
+        const double kept = gainDbAt(in, out, c.kept.second);
+        for (const Partial& cut : c.cut)
+            EXPECT_GT(kept - gainDbAt(in, out, cut.second), c.minCutDb) << cut.second << " Hz";
+        if (c.keptAtUnity) {
+            EXPECT_NEAR(kept, 0.0, 1.0);
+        }
+    }
 }
 
-// At 120 BPM the dotted eighth is 0.375 s.
-TEST(FactoryProgramSound, Dotted8thDelayFollowsTheTempo) {
-    FakeHost host;
-    ChannelStripEffect effect(FakeHost::callback);
-    host.attach(effect);
-    host.setTempo(120.0);
-    loadProgram(effect, indexOf("Dotted 8th Delay"));
-    const auto out32 = renderProgram(effect, burst(500.0, 1.0));
-    const auto peaks = windowPeaks(std::vector<double>(out32.begin(), out32.end()));
-    const size_t direct = loudestWindow(peaks, 0.0, 0.02);
-    const size_t echo = loudestWindow(peaks, secondsOf(direct) + 0.05, 0.6);
-    EXPECT_NEAR(secondsOf(echo - direct), 0.375, 1.5 * kWindowSeconds);
-    EXPECT_GT(db(peaks[echo] / peaks[direct]), -12.0);
+// Echo programs: the loudest repeat after the sound comes in its window, at a level not far
+// below the sound. The dotted eighth follows the host's 120 BPM: 0.375 s.
+TEST(FactoryProgramSound, EchoProgramsRepeatAtTheirTimes) {
+    struct Case {
+        const char* name;
+        double burstHz;
+        bool right;
+        double searchFrom, searchTo; // seconds after the sound, and from the start
+        double earliest, latest, minDb;
+    };
+    const Case cases[] = {
+        {"Dub Slap", 1000.0, false, 0.03, 0.4, 0.08, 0.2, -12.0},
+        {"Tracking Doubler", 1000.0, false, 0.02, 0.3, 0.035, 0.055, -6.0},
+        {"Tracking Doubler", 1000.0, true, 0.02, 0.3, 0.035, 0.055, -6.0},
+        {"Dotted 8th Delay", 500.0, false, 0.05, 0.6, 0.375 - 1.5 * kWindowSeconds,
+         0.375 + 1.5 * kWindowSeconds, -12.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.name << (c.right ? " right" : " left"));
+        const auto peaks = windowPeaks(renderMeasuredProgram(c.name, burst(c.burstHz, 1.0), c.right));
+        const size_t direct = loudestWindow(peaks, 0.0, 0.02);
+        const size_t echo = loudestWindow(peaks, secondsOf(direct) + c.searchFrom, c.searchTo);
+        EXPECT_GE(secondsOf(echo - direct), c.earliest);
+        EXPECT_LE(secondsOf(echo - direct), c.latest);
+        EXPECT_GT(db(peaks[echo] / peaks[direct]), c.minDb);
+    }
 }

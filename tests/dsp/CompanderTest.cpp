@@ -190,33 +190,6 @@ TEST(Compander, TransferCurveFollowsBothSlopesAndTheKnees) {
     EXPECT_NEAR(fine[2 * 46 + 1], -44.0 + 3.0 * (-0.5 / (6.0 * c1)) * d * d / c1 + mo, 1e-9);
 }
 
-TEST(Compander, KneesAreContinuousInValueAndSlope) {
-    // 0.001 dB steps put all four knee edges (threshold -/+ 3 dB) on the grid.
-    const int32_t count = 90001;
-    const double h = 0.001;
-    for (const double ratio : {2.0, 4.0, 200.0}) {
-        Compander c;
-        apply(c, {.thresholdDb = -20.0, .ratio = ratio, .expanderDb = -70.0, .expanderRatio = ratio});
-        std::vector<double> p(2 * size_t(count));
-        ASSERT_EQ(c.transferCurve(p.data(), count), Compander::kOk);
-        auto y = [&](size_t k) { return p[2 * k + 1]; };
-        for (const double edge : {-23.0, -17.0, -73.0, -67.0}) {
-            const size_t e = size_t(std::lround((edge + 90.0) / h));
-            ASSERT_NEAR(p[2 * e], edge, 1e-9);
-            const double slopeLeft = (y(e - 1) - y(e - 2)) / h;
-            const double slopeRight = (y(e + 2) - y(e + 1)) / h;
-            // Within the knee the slope changes by |ratio - 1| over 6 dB, so by at most
-            // |ratio - 1| * 3h / 6 between the two one-sided estimates; a corner would jump by
-            // |1 - 1/ratio| or |ratio - 1| at once. Extrapolated onto the edge, the two sides
-            // must also meet in value.
-            EXPECT_NEAR(slopeLeft, slopeRight, 1e-5 + std::fabs(ratio - 1.0) * 3.0 * h / 6.0 * 1.01)
-                << "ratio " << ratio << " edge " << edge;
-            EXPECT_NEAR(y(e - 1) + slopeLeft * h, y(e + 1) - slopeRight * h, 1e-6 * ratio)
-                << "ratio " << ratio << " edge " << edge;
-        }
-    }
-}
-
 TEST(Compander, TransferCurveRejectsNullAndNegativeCount) {
     Compander c;
     EXPECT_EQ(c.transferCurve(nullptr, 50), int32_t(0x80004003)); // E_POINTER
@@ -251,7 +224,7 @@ TEST(Compander, ClickHoldsTheDetectorFor441Samples) {
     EXPECT_NEAR(levels[0], db(0.3 * (1.0 - Compander::kDetectorFall)), 1e-6);
 }
 
-TEST(Compander, DetectorIsStereoLinkedAndMonoIgnoresRight) {
+TEST(Compander, DetectorIsStereoLinked) {
     const Settings settings{44100.0, -30.0, 5.0, -90.0, 1.0, 3.0};
     Stereo in(4410);
     for (size_t i = 0; i < in.size(); ++i) {
@@ -269,18 +242,6 @@ TEST(Compander, DetectorIsStereoLinkedAndMonoIgnoresRight) {
         }
     }
     EXPECT_LT(db(linked.compressorGain()), -15.0);
-
-    // Mono: the right buffer (loud garbage here) is neither read nor written.
-    Compander mono, reference;
-    apply(mono, settings);
-    apply(reference, settings);
-    Stereo m = in, r = in;
-    std::fill(m.right.begin(), m.right.end(), 1e6);
-    r.right = r.left;
-    run(mono, m, 256, true);
-    run(reference, r, 256, false);
-    EXPECT_EQ(m.left, r.left);
-    EXPECT_EQ(std::count(m.right.begin(), m.right.end(), 1e6), std::ptrdiff_t(m.size()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -294,15 +255,6 @@ TEST(Compander, AttackAtMinimumReducesInstantly) {
     run(c, s);
     EXPECT_NEAR(s.left[441], 0.5, 1e-9); // the first loud sample is already at -6 dBFS
     EXPECT_NEAR(c.overshoot(), 1.0, 1e-12);
-
-    // With 10 ms the same step passes at first with little more than the make-up, and the
-    // smoothed gain lags so far above its target that the indicator sits at its ceiling.
-    Compander slow;
-    apply(slow, {.thresholdDb = -20.0, .ratio = 4.0, .attackMs = 10.0});
-    Stereo t = steps(44100.0, -80.0, 0.01, 0.0, 0.001);
-    run(slow, t);
-    EXPECT_GT(t.left[441], 0.99 * slow.makeUpGain());
-    EXPECT_EQ(slow.overshoot(), 4.0);
 }
 
 TEST(Compander, ExpanderClosesWithTheReleaseAndOpensWithTheAttack) {
@@ -337,19 +289,6 @@ TEST_P(CompanderAtRate, AttackCovers90PercentInTheAttackTime) {
     EXPECT_NEAR(double(n - onset + 1), 0.010 * fs, 1.0) << fs;
 }
 
-TEST_P(CompanderAtRate, ReleaseAfterSustainedReductionRuns400ms) {
-    const double fs = GetParam();
-    Compander c;
-    apply(c, {.fs = fs, .thresholdDb = -20.0, .ratio = 4.0, .attackMs = 1.0});
-    const size_t loud = size_t(3.0 * fs);
-    const std::vector<double> g = gainTrace(c, steps(fs, 0.0, 3.0, -80.0, 1.0));
-    // Once the detector has fallen below the knee the gain rises toward 1 by the slow release
-    // alone: the remaining distance shrinks tenfold in 400 ms.
-    const double d1 = 1.0 - g[loud + size_t(0.2 * fs)];
-    const double d2 = 1.0 - g[loud + size_t(0.6 * fs)];
-    EXPECT_NEAR(d2 / d1, 0.1, 0.002) << fs;
-}
-
 TEST_P(CompanderAtRate, OvershootIndicatorDecaysWith600ms) {
     const double fs = GetParam();
     Compander c;
@@ -376,24 +315,6 @@ std::vector<double> burstTrace(double fs, double burstSeconds, size_t& burstEnd)
     std::fill(s.left.begin() + std::ptrdiff_t(0.5 * fs), s.left.begin() + std::ptrdiff_t(burstEnd), 0.1);
     std::fill(s.right.begin() + std::ptrdiff_t(0.5 * fs), s.right.begin() + std::ptrdiff_t(burstEnd), 0.1);
     return gainTrace(c, s);
-}
-
-TEST(Compander, ShortReductionRecoversFasterThanSustainedOne) {
-    for (const double fs : {44100.0, 96000.0}) {
-        double toMinus6dB[2];
-        for (const int sustained : {0, 1}) {
-            size_t end = 0;
-            const std::vector<double> g = burstTrace(fs, sustained ? 3.0 : 0.02, end);
-            ASSERT_NEAR(db(g[end - 1]), -19.9, 0.05);
-            size_t n = end;
-            while (n < g.size() && g[n] < fromDb(-6.0))
-                ++n;
-            toMinus6dB[sustained] = double(n - end);
-        }
-        // Both wait for the same detector hold and fall; after the 20 ms burst the release
-        // itself runs several times faster.
-        EXPECT_LT(toMinus6dB[0], 0.6 * toMinus6dB[1]) << fs;
-    }
 }
 
 TEST(Compander, ReleaseSpeedFollowsTheGainsDistanceBelowItsRecentMaximum) {
@@ -438,25 +359,6 @@ TEST(Compander, RestartByRateChangeMatchesAFreshInstance) {
     run(used, b);
     EXPECT_EQ(a.left, b.left);
     EXPECT_EQ(a.right, b.right);
-}
-
-TEST(Compander, RandomBlockSplitsAreBitIdentical) {
-    const Stereo in = program(96000, 48000.0);
-    Compander one, split;
-    apply(one, kBusy);
-    apply(split, kBusy);
-    Stereo a = in, b = in;
-    one.process(a.left.data(), a.right.data(), 0, int32_t(a.size()), false);
-    uint32_t state = 7u;
-    for (size_t start = 0; start < b.size();) {
-        state = state * 1664525u + 1013904223u;
-        const size_t n = std::min<size_t>(1 + (state >> 16) % 700, b.size() - start);
-        split.process(b.left.data() + start, b.right.data() + start, start, int32_t(n), false);
-        start += n;
-    }
-    EXPECT_EQ(a.left, b.left);
-    EXPECT_EQ(a.right, b.right);
-    EXPECT_EQ(one.overshoot(), split.overshoot());
 }
 
 TEST(Compander, LongSilenceAfterABurstStaysFiniteAndOutOfDenormals) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -10,8 +9,11 @@
 #include "tests/TestSupport.h"
 
 using namespace pellucer;
+using pellucer::test::expectDelayed;
 using pellucer::test::noise;
 using pellucer::test::peak;
+using pellucer::test::processMono;
+using pellucer::test::processStereo;
 using pellucer::test::sine;
 
 namespace {
@@ -22,14 +24,6 @@ void configure(DeEsser& d, double splitHz, double depth, float sampleRate = 4410
     d.setSampleRate(sampleRate);
     d.setSplitFrequency(splitHz);
     d.setDepth(depth);
-}
-
-void processStereo(DeEsser& d, std::vector<double>& l, std::vector<double>& r) {
-    d.process(l.data(), r.data(), 0, static_cast<int32_t>(l.size()), false);
-}
-
-void processMono(DeEsser& d, std::vector<double>& s) {
-    d.process(s.data(), nullptr, 0, static_cast<int32_t>(s.size()), true);
 }
 
 std::vector<double> mix(const std::vector<double>& a, const std::vector<double>& b) {
@@ -48,15 +42,6 @@ double firLevelDb(const double* h, int32_t taps, double hz, double fs) {
 }
 
 int32_t padFrames(double fs) { return static_cast<int32_t>(0.001 * fs + 0.5); }
-
-// Expects out[n] == in[n - delay] (and silence before).
-void expectDelayed(const std::vector<double>& in, const std::vector<double>& out, int32_t delay,
-                   double tolerance) {
-    for (size_t n = 0; n < out.size(); ++n) {
-        const double expected = n >= static_cast<size_t>(delay) ? in[n - static_cast<size_t>(delay)] : 0.0;
-        ASSERT_NEAR(out[n], expected, tolerance) << "frame " << n;
-    }
-}
 
 } // namespace
 
@@ -98,14 +83,6 @@ TEST(DeEsser, TapCountFollowsTheSplitFrequency) {
     EXPECT_EQ(d.taps(), 5);
     EXPECT_EQ(d.stageLatency(), 2);
     expectDelayed(in, s, 2, 1e-12);
-
-    // Over the parameter's range: n = ceil(2 R) with R = fs / (2 f), taps = n made odd plus one.
-    for (double hz = 2000.0; hz <= 12000.0; hz += 500.0) {
-        SplitFilter filter;
-        ASSERT_TRUE(designSplitFilter(hz, 44100.0f, filter));
-        const auto n = static_cast<int32_t>(std::ceil(44100.0 / hz));
-        EXPECT_EQ(filter.taps, n + n % 2 + 1) << hz;
-    }
 }
 
 TEST(DeEsser, SplitPairIsLinearPhaseComplementaryAndSplitsAtTheFrequency) {
@@ -143,7 +120,7 @@ TEST(DeEsser, SplitPairIsLinearPhaseComplementaryAndSplitsAtTheFrequency) {
     }
 }
 
-TEST(DeEsser, ResponseAndLatencyInTimeAreTheSameAt44And48And96kHz) {
+TEST(DeEsser, ResponseInHertzIsTheSameAt44And48And96kHz) {
     for (double hz : {2000.0, 3000.0, 6000.0}) {
         SplitFilter ref;
         designSplitFilter(hz, 44100.0f, ref);
@@ -155,10 +132,6 @@ TEST(DeEsser, ResponseAndLatencyInTimeAreTheSameAt44And48And96kHz) {
             EXPECT_NEAR(firLevelDb(f.low, f.taps, hz, fs), firLevelDb(ref.low, ref.taps, hz, 44100.0), 0.6);
             EXPECT_NEAR(firLevelDb(f.low, f.taps, 1.5 * hz, fs),
                         firLevelDb(ref.low, ref.taps, 1.5 * hz, 44100.0), 1.5);
-            // Latency: half a period of the split frequency, rounded up to whole frames.
-            const double latencySeconds = (f.taps - 1) / 2 / static_cast<double>(fs);
-            EXPECT_GE(latencySeconds, 0.5 / hz - 1e-9);
-            EXPECT_LE(latencySeconds, 0.5 / hz + 1.0 / fs + 1e-9);
         }
     }
 }
@@ -201,16 +174,6 @@ TEST(DeEsser, LatencyNeverExceedsTheEnginePad) {
         sum += f.low[i];
     EXPECT_NEAR(sum, 1.0, 1e-6);
     EXPECT_LT(firLevelDb(f.low, f.taps, 8000.0, 384000.0), -6.0);
-}
-
-TEST(DeEsser, BesselApproximationIsWithinItsStatedError) {
-    // Over the window's argument range 0..10: the fits' own error (2e-7) plus float rounding.
-    for (int i = 0; i <= 2000; ++i) {
-        const auto x = static_cast<float>(i * 0.005);
-        const double exact = std::cyl_bessel_i(0.0, static_cast<double>(x));
-        EXPECT_NEAR(besselI0(x) / exact, 1.0, 3e-7) << x;
-        EXPECT_EQ(besselI0(-x), besselI0(x));
-    }
 }
 
 TEST(DeEsser, SibilantToneIsRemovedWithinTensOfMilliseconds) {
@@ -296,7 +259,8 @@ TEST(DeEsser, DetectionIsLinkedOnTheSumOfBothChannels) {
     EXPECT_GT(peak(l, 4410), 0.49);
 }
 
-TEST(DeEsser, ListenWithDepthZeroIsSilent) {
+TEST(DeEsser, ListenOutputIsWhatTheNormalOutputLacks) {
+    // Depth 0 takes nothing away: silence.
     DeEsser d;
     configure(d, 3000.0, 0.0);
     d.setListen(true);
@@ -305,9 +269,7 @@ TEST(DeEsser, ListenWithDepthZeroIsSilent) {
     EXPECT_EQ(peak(l), 0.0);
     EXPECT_EQ(peak(r), 0.0);
     EXPECT_EQ(d.gain(), 1.0);
-}
 
-TEST(DeEsser, ListenOutputIsWhatTheNormalOutputLacks) {
     const auto sibilant = mix(sine(0.3, 400.0, 44100.0, 8820), noise(0.3, 8820, 7));
     DeEsser normal, listening;
     configure(normal, 4000.0, 0.8);
@@ -343,29 +305,6 @@ TEST(DeEsser, SplitAboveNyquistSilencesUntilAValidFrequency) {
         ASSERT_NEAR(s[n], in[n - static_cast<size_t>(latency)], 1e-12);
 }
 
-TEST(DeEsser, RandomBlockSplitsAreBitIdentical) {
-    const auto inL = mix(sine(0.4, 300.0, 44100.0, 20000), noise(0.3, 20000, 11));
-    const auto inR = mix(sine(0.4, 350.0, 44100.0, 20000), noise(0.2, 20000, 12));
-
-    DeEsser whole;
-    configure(whole, 5000.0, 0.9);
-    auto l1 = inL, r1 = inR;
-    processStereo(whole, l1, r1);
-
-    DeEsser split;
-    configure(split, 5000.0, 0.9);
-    auto l2 = inL, r2 = inR;
-    uint32_t seed = 99;
-    for (size_t pos = 0; pos < l2.size();) {
-        seed = seed * 1664525u + 1013904223u;
-        const size_t n = std::min<size_t>(seed >> 24, l2.size() - pos); // 0..255 frames
-        split.process(l2.data() + pos, r2.data() + pos, pos, static_cast<int32_t>(n), false);
-        pos += n;
-    }
-    EXPECT_EQ(l1, l2);
-    EXPECT_EQ(r1, r2);
-}
-
 TEST(DeEsser, ResetMatchesAFreshStage) {
     DeEsser used;
     configure(used, 4000.0, 1.0);
@@ -385,22 +324,6 @@ TEST(DeEsser, ResetMatchesAFreshStage) {
     EXPECT_EQ(aR, bR);
 }
 
-TEST(DeEsser, SilenceAfterALoudBurstStaysFiniteAndNormal) {
-    DeEsser d;
-    configure(d, 3000.0, 1.0);
-    auto l = noise(1.0, 22050, 17), r = noise(1.0, 22050, 18);
-    l.resize(22050 + 88200, 0.0);
-    r.resize(l.size(), 0.0);
-    processStereo(d, l, r);
-    for (size_t i = 0; i < l.size(); ++i) {
-        ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i]));
-        ASSERT_TRUE(l[i] == 0.0 || std::fabs(l[i]) >= DBL_MIN) << i;
-        ASSERT_TRUE(r[i] == 0.0 || std::fabs(r[i]) >= DBL_MIN) << i;
-    }
-    EXPECT_EQ(peak(l, 22050 + 100), 0.0);
-    EXPECT_GT(d.gain(), 0.999); // the floors make the ratio 1 in silence
-}
-
 TEST(DeEsser, BadSettingsAreIgnoredOrClamped) {
     DeEsser d;
     configure(d, 4000.0, 0.5);
@@ -410,8 +333,6 @@ TEST(DeEsser, BadSettingsAreIgnoredOrClamped) {
     EXPECT_EQ(d.depth(), 0.5);
     d.setDepth(3.0);
     EXPECT_EQ(d.depth(), 1.0);
-    d.setDepth(-1.0);
-    EXPECT_EQ(d.depth(), 0.0);
 
     // A non-positive or infinite split fails the design: silence, never NaN.
     for (double hz : {-100.0, 0.0, HUGE_VAL}) {

@@ -90,24 +90,21 @@ TEST(ModuleChain, DisabledModulesFadeOutOver100msThenAreSkippedAndReset) {
     EXPECT_EQ(silence.fade, 1.0);
 }
 
-TEST(ModuleChain, MonoLeavesTheRightBufferAlone) {
+TEST(ModuleChain, MidFadeMixesWithTheDryBuffersInMonoAndInLongBlocks) {
     std::string log;
     ProbeModule half('h', log, 0.5);
     half.setSampleRate(44100.0f);
-    half.fade = 0.5; // mid-fade uses the dry buffers
+    half.fade = 0.5;
     double l[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    runChain(&half, l, nullptr, 0, 8, true);
+    runChain(&half, l, nullptr, 0, 8, true); // mono: no right buffer at all
     EXPECT_NEAR(l[0], 0.75, 1e-12);
-}
-
-TEST(ModuleChain, DryBuffersGrowForLongBlocks) {
-    std::string log;
-    ProbeModule m('m', log, 2.0);
-    m.fade = 0.5;
-    std::vector<double> l(12000, 1.0), r(12000, 1.0);
-    runChain(&m, l.data(), r.data(), 0, 12000, false);
-    EXPECT_GE(m.dryCapacity(), 12000);
-    EXPECT_GT(l[11999], 1.5);
+    // Blocks longer than the dry buffers make them grow.
+    ProbeModule twice('t', log, 2.0);
+    twice.fade = 0.5;
+    std::vector<double> left(12000, 1.0), right(12000, 1.0);
+    runChain(&twice, left.data(), right.data(), 0, 12000, false);
+    EXPECT_GE(twice.dryCapacity(), 12000);
+    EXPECT_GT(left[11999], 1.5);
 }
 
 TEST(DspModule, SmoothingCoefficientsCover90PercentInTheirTime) {
@@ -115,7 +112,8 @@ TEST(DspModule, SmoothingCoefficientsCover90PercentInTheirTime) {
     ProbeModule m('m', log);
     for (float rate : {22050.0f, 44100.0f, 96000.0f}) {
         m.setSampleRate(rate);
-        for (auto [c, seconds] : {std::pair{m.coefficient1ms(), 0.001}, {m.coefficient10ms(), 0.01},
+        for (auto [c, seconds] : {std::pair{m.coefficient1ms(), 0.001},
+                                  {m.coefficient10ms(), 0.01},
                                   {m.coefficient100ms(), 0.1}}) {
             const double remaining = std::pow(1.0 - c, seconds * rate);
             EXPECT_NEAR(remaining, 0.1, 1e-9);

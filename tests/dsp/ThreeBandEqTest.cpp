@@ -53,19 +53,11 @@ std::vector<double> render(ThreeBandEq& eq, const std::vector<double>& input,
                            const std::vector<int32_t>& blocks, uint64_t position = 0,
                            std::vector<double>* rightOut = nullptr) {
     std::vector<double> left = input, right = input;
-    size_t at = 0;
-    for (size_t k = 0; at < input.size(); ++k) {
-        const auto n = static_cast<int32_t>(
-            std::min<size_t>(static_cast<size_t>(blocks[k % blocks.size()]), input.size() - at));
-        eq.process(left.data() + at, right.data() + at, position + at, n, false);
-        at += static_cast<size_t>(n);
-    }
+    test::processStereo(eq, left, right, position, blocks);
     if (rightOut != nullptr)
         *rightOut = right;
     return left;
 }
-
-bool isDenormal(double x) { return x != 0.0 && std::fabs(x) < 2.2250738585072014e-308; }
 
 } // namespace
 
@@ -111,7 +103,6 @@ TEST(ThreeBandEq, MidGainSetsTheWideAndNarrowBells) {
     EXPECT_NEAR(bank.q(ThreeBandEq::kNarrowBellBand), 3.79, 0.005);
     // Both bells reach their gains at the centre: +24 - 12 dB.
     EXPECT_NEAR(bank.magnitudeDb(1000.0), 12.0, 1e-9);
-    EXPECT_NEAR(measuredGainDb(eq, 1000.0, 44100.0), 12.0, 0.01);
 
     // The narrow bell's Q follows the gain whichever is set first.
     ThreeBandEq reversed;
@@ -136,21 +127,6 @@ TEST(ThreeBandEq, ShelvesAndBellLandOnTheirFrequencies) {
     EXPECT_NEAR(measuredGainDb(eq, 20000.0, 48000.0), 3.0, 0.2);
 }
 
-TEST(ThreeBandEq, BellIsCentredOnItsFrequencyAtEveryRate) {
-    for (float fs : {44100.0f, 48000.0f, 96000.0f}) {
-        ThreeBandEq eq;
-        eq.setSampleRate(fs);
-        eq.setMidFrequency(1000.0);
-        eq.setMidGain(12.0);
-        const double atCentre = measuredGainDb(eq, 1000.0, fs);
-        EXPECT_NEAR(atCentre, 12.0, 0.01) << fs;
-        // Lower on both sides, symmetrically on a log axis around 1 kHz.
-        const double below = measuredGainDb(eq, 500.0, fs), above = measuredGainDb(eq, 2000.0, fs);
-        EXPECT_LT(below, atCentre - 3.0);
-        EXPECT_NEAR(below, above, 0.1) << fs;
-    }
-}
-
 TEST(ThreeBandEq, ResponseInHertzIsTheSameAtEveryRate) {
     ThreeBandEq at44, at48, at96;
     configure(at44, 44100.0f);
@@ -160,6 +136,16 @@ TEST(ThreeBandEq, ResponseInHertzIsTheSameAtEveryRate) {
         const double reference = measuredGainDb(at44, hz, 44100.0);
         EXPECT_NEAR(measuredGainDb(at48, hz, 48000.0), reference, 0.05) << hz;
         EXPECT_NEAR(measuredGainDb(at96, hz, 96000.0), reference, 0.1) << hz;
+    }
+    // A bell set to 1 kHz is centred there at every rate: its full gain at 1 kHz, the same
+    // level an octave either side.
+    for (float fs : {44100.0f, 48000.0f, 96000.0f}) {
+        ThreeBandEq eq;
+        eq.setSampleRate(fs);
+        eq.setMidFrequency(1000.0);
+        eq.setMidGain(12.0);
+        EXPECT_NEAR(measuredGainDb(eq, 1000.0, fs), 12.0, 0.01) << fs;
+        EXPECT_NEAR(measuredGainDb(eq, 500.0, fs), measuredGainDb(eq, 2000.0, fs), 0.1) << fs;
     }
 }
 
@@ -209,23 +195,6 @@ TEST(ThreeBandEq, QuietSignalsPassTheRoutedTubeAtUnityAndLoudOnesSaturate) {
     EXPECT_NEAR(measuredGainDb(highOnly, 40.0, 44100.0, 1.0), 0.0, 0.05);
 }
 
-TEST(ThreeBandEq, RandomBlockSplitsGiveTheSameOutputBitForBit) {
-    const std::vector<double> input = test::noise(0.8, 20000);
-    ThreeBandEq whole, split;
-    for (ThreeBandEq* eq : {&whole, &split}) {
-        configure(*eq, 44100.0f);
-        eq->setTubeMid(true);
-        eq->setTubeDrive(1.8);
-    }
-    std::vector<double> aRight, bRight;
-    const std::vector<double> a = render(whole, input, {20000}, 1234567, &aRight);
-    const std::vector<double> b = render(split, input, {1, 7, 64, 13, 500, 3, 129, 1024}, 1234567, &bRight);
-    for (size_t i = 0; i < input.size(); ++i) {
-        ASSERT_EQ(a[i], b[i]) << i;
-        ASSERT_EQ(aRight[i], bRight[i]) << i;
-    }
-}
-
 TEST(ThreeBandEq, ResetKeepsTheFilterStatesAndInitialiseStartsAfresh) {
     const std::vector<double> burst = test::noise(0.5, 3000, 7);
     const std::vector<double> tail = test::noise(0.5, 3000, 8);
@@ -248,23 +217,6 @@ TEST(ThreeBandEq, ResetKeepsTheFilterStatesAndInitialiseStartsAfresh) {
     std::vector<double> a = render(eq, tail, {3000}, 6000);
     std::vector<double> b = render(fresh, tail, {3000}, 6000);
     EXPECT_EQ(a, b);
-}
-
-TEST(ThreeBandEq, SilenceAfterALoudBurstStaysCleanOfNaNAndDenormals) {
-    ThreeBandEq eq;
-    configure(eq, 44100.0f);
-    eq.setLowGain(12.0);
-    eq.setHighGain(-12.0);
-    eq.setTubeLow(true);
-    eq.setTubeHigh(true);
-    std::vector<double> signal = test::noise(1.0, 4410);
-    signal.resize(44100 * 5, 0.0);
-    const std::vector<double> out = render(eq, signal, {512});
-    for (size_t i = 4410; i < out.size(); ++i) {
-        ASSERT_TRUE(std::isfinite(out[i])) << i;
-        ASSERT_FALSE(isDenormal(out[i])) << i;
-    }
-    EXPECT_LT(test::peak(out, out.size() - 4410), 1e-20);
 }
 
 TEST(ThreeBandEq, BadSettingsAreIgnored) {

@@ -73,24 +73,30 @@ std::filesystem::path tempFile(const char* name) {
 
 } // namespace
 
-TEST(BmpFile, TwentyFourBitRoundTripKeepsColoursForEveryRowPadding) {
-    // Widths 1..5 give row sizes 3, 6, 9, 12, 15 bytes: padding 1, 2, 3, 0, 1.
-    for (int32_t w = 1; w <= 5; ++w) {
-        const PixelBuffer original = pattern(w, 3);
-        const std::vector<uint8_t> bytes = encodeBmp(original, 24);
-        const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
-        ASSERT_EQ(bytes.size(), 54 + stride * 3) << w;
-        PixelBuffer decoded;
-        ASSERT_TRUE(decodes(bytes, decoded)) << w;
-        ASSERT_EQ(decoded.width(), w);
-        ASSERT_EQ(decoded.height(), 3);
-        for (int32_t y = 0; y < 3; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-                EXPECT_EQ(decoded.argb(x, y) & 0x00FFFFFFu, original.argb(x, y) & 0x00FFFFFFu)
-                    << x << "," << y;
-                EXPECT_EQ(decoded.argb(x, y) >> 24, 255u) << "24-bit pixels are opaque";
+TEST(BmpFile, RoundTripsKeepColoursForEveryRowPaddingAndAlphaAt32Bits) {
+    // Widths 1..5 give 24-bit rows of 3, 6, 9, 12, 15 bytes: padding 1, 2, 3, 0, 1.
+    for (int32_t bits : {24, 32})
+        for (int32_t w = 1; w <= 5; ++w) {
+            SCOPED_TRACE(::testing::Message() << bits << " bits, width " << w);
+            const PixelBuffer original = pattern(w, 3);
+            const std::vector<uint8_t> bytes = encodeBmp(original, bits);
+            const size_t stride = (static_cast<size_t>(w * bits / 8) + 3) / 4 * 4;
+            ASSERT_EQ(bytes.size(), 54 + stride * 3);
+            PixelBuffer decoded;
+            ASSERT_TRUE(decodes(bytes, decoded));
+            ASSERT_EQ(decoded.width(), w);
+            ASSERT_EQ(decoded.height(), 3);
+            if (bits == 32) {
+                EXPECT_EQ(decoded, original);
+                continue;
             }
-    }
+            for (int32_t y = 0; y < 3; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    EXPECT_EQ(decoded.argb(x, y), original.argb(x, y) | 0xFF000000u)
+                        << "opaque " << x << "," << y;
+        }
+    EXPECT_TRUE(encodeBmp(pattern(2, 2), 16).empty());
+    EXPECT_TRUE(encodeBmp(PixelBuffer(), 24).empty());
 }
 
 TEST(BmpFile, EncoderWritesBottomUpRowsWithZeroPadding) {
@@ -115,17 +121,6 @@ TEST(BmpFile, EncoderWritesBottomUpRowsWithZeroPadding) {
     EXPECT_EQ(b[68], 0x10);
     for (size_t i : {63u, 64u, 65u, 75u, 76u, 77u})
         EXPECT_EQ(b[i], 0) << "padding byte " << i;
-}
-
-TEST(BmpFile, ThirtyTwoBitRoundTripKeepsAlpha) {
-    const PixelBuffer original = pattern(7, 5);
-    const std::vector<uint8_t> bytes = encodeBmp(original, 32);
-    ASSERT_EQ(bytes.size(), 54u + 7u * 4u * 5u);
-    PixelBuffer decoded;
-    ASSERT_TRUE(decodes(bytes, decoded));
-    EXPECT_EQ(decoded, original);
-    EXPECT_TRUE(encodeBmp(original, 16).empty());
-    EXPECT_TRUE(encodeBmp(PixelBuffer(), 24).empty());
 }
 
 TEST(BmpFile, TopDownAndBottomUpGiveTheSameImage) {

@@ -81,13 +81,10 @@ protected:
 TEST_F(CompositingTest, FullLevelAndOpacityShowTheImageExactlyWhereTheMaskIsFull) {
     ASSERT_TRUE(knob.draw(context));
     expectComposite(0, 255.0);
-    // Mask 255: the image itself, not 254/256 of it.
+    // Mask 255: the image itself, not 254/256 of it. Mask 0: the background itself.
     EXPECT_EQ(context.rgb(kRect.left + 4, kRect.top + 2), testImage(0, 4, 2) & 0xFFFFFFu);
-    // Mask 0: the background itself.
     EXPECT_EQ(context.rgb(kRect.left, kRect.top + 1), kBackgroundArgb & 0xFFFFFFu);
-}
-
-TEST_F(CompositingTest, TheValueSelectsTheFrame) {
+    // The value selects the frame.
     knob.setValue(1.0f);
     ASSERT_EQ(knob.frameIndex(), 1);
     ASSERT_TRUE(knob.draw(context));
@@ -95,8 +92,16 @@ TEST_F(CompositingTest, TheValueSelectsTheFrame) {
 }
 
 TEST_F(CompositingTest, OpacityAndTheSelectedLevelWeighTheImage) {
+    // Entries outside the ten-entry level table are ignored: every entry stays full.
+    knob.setLevel(11, 0.0f);
+    knob.setLevel(-1, 0.0f);
+    for (int32_t index = 0; index < Control::kLevels; ++index) {
+        knob.setLevelIndex(index);
+        ASSERT_TRUE(knob.draw(context));
+        expectComposite(0, 255.0);
+    }
     knob.setOpacity(0.5f); // 127
-    EXPECT_EQ(knob.opacity(), 127);
+    knob.setLevelIndex(0);
     ASSERT_TRUE(knob.draw(context));
     expectComposite(0, 127.0);
 
@@ -109,16 +114,6 @@ TEST_F(CompositingTest, OpacityAndTheSelectedLevelWeighTheImage) {
     knob.setOpacity(0.0f);
     ASSERT_TRUE(knob.draw(context));
     expectComposite(0, 0.0);
-}
-
-TEST_F(CompositingTest, LevelTableIndicesBeyondTenAreIgnored) {
-    knob.setLevel(11, 0.0f);
-    knob.setLevel(-1, 0.0f);
-    for (int32_t index = 0; index < Control::kLevels; ++index) {
-        knob.setLevelIndex(index);
-        ASSERT_TRUE(knob.draw(context));
-        expectComposite(0, 255.0);
-    }
 }
 
 TEST_F(CompositingTest, HighlightBlendsAHalfStrengthLineJustInsideTheBorder) {
@@ -206,19 +201,7 @@ TEST(ControlBase, InvalidatesItsRectangleOnlyWhenTheFrameHasAWindow) {
     EXPECT_EQ(power.frameIndex(), 0);
 }
 
-TEST(ControlBase, OpacityIsTruncatedToBytesAndClamped) {
-    Switch s(1, {0, 0, 4, 4}, nullptr);
-    s.setOpacity(0.999f);
-    EXPECT_EQ(s.opacity(), 254);
-    s.setOpacity(1.5f);
-    EXPECT_EQ(s.opacity(), 255);
-    s.setOpacity(-0.2f);
-    EXPECT_EQ(s.opacity(), 0);
-    s.setOpacity(std::nanf(""));
-    EXPECT_EQ(s.opacity(), 0);
-}
-
-TEST(ControlBase, ValuesAndDefaultsOutsideTheRangeAreClamped) {
+TEST(ControlBase, OpacityValuesAndDefaultsAreHeldToTheirRanges) {
     Knob knob(5, {0, 0, 50, 60}, nullptr, 1.7);
     EXPECT_EQ(knob.defaultValue(), 1.0);
     knob.setDefault(-3.0f);
@@ -227,6 +210,13 @@ TEST(ControlBase, ValuesAndDefaultsOutsideTheRangeAreClamped) {
     EXPECT_EQ(knob.value(), 1.0);
     knob.setValue(std::nanf(""));
     EXPECT_EQ(knob.value(), 0.0);
+    // Opacity is truncated to a byte.
+    const std::pair<float, int32_t> opacities[] = {
+        {0.999f, 254}, {1.5f, 255}, {-0.2f, 0}, {std::nanf(""), 0}};
+    for (const auto& [opacity, byte] : opacities) {
+        knob.setOpacity(opacity);
+        EXPECT_EQ(knob.opacity(), byte) << opacity;
+    }
 }
 
 TEST(ControlBase, EndEditWithoutABeginSendsNothing) {

@@ -33,71 +33,49 @@ protected:
     Knob knob;
 };
 
-TEST_F(KnobTest, TakesItsFramesFromTheStrip) {
-    EXPECT_EQ(knob.frames(), 127);
-    Knob small(1, kRect, test::numberedStrip(50, 60, 31), 0.0);
-    EXPECT_EQ(small.frames(), 31);
-    Knob bare(1, kRect, nullptr, 0.0);
-    EXPECT_EQ(bare.frames(), 127);
-}
-
 TEST_F(KnobTest, FrameIsTheValueTruncatedOverTheFrames) {
-    knob.setValue(1.0f);
-    EXPECT_EQ(knob.frameIndex(), 126);
-    knob.setValue(0.999f);
-    EXPECT_EQ(knob.frameIndex(), 125);
-    knob.setValue(0.0f);
-    EXPECT_EQ(knob.frameIndex(), 0);
-    knob.setValue(0.99f / 126.0f);
-    EXPECT_EQ(knob.frameIndex(), 0);
-    knob.setValue(1.01f / 126.0f);
-    EXPECT_EQ(knob.frameIndex(), 1);
+    const std::pair<float, int32_t> cases[] = {
+        {1.0f, 126}, {0.999f, 125}, {0.0f, 0}, {0.99f / 126.0f, 0}, {1.01f / 126.0f, 1}};
+    for (const auto& [value, frame] : cases) {
+        knob.setValue(value);
+        EXPECT_EQ(knob.frameIndex(), frame) << value;
+    }
+    Knob small(1, kRect, test::numberedStrip(50, 60, 31), 1.0);
+    EXPECT_EQ(small.frameIndex(), 30);
 }
 
-TEST_F(KnobTest, HundredPixelsUpFromAQuarterGivesThreeQuarters) {
-    knob.setValue(0.25f);
-    drag(50, -50 + 65536); // 100 up, past the top of the window
-    EXPECT_DOUBLE_EQ(knob.value(), 0.75);
-    EXPECT_EQ(knob.frameIndex(), 94);
-    EXPECT_EQ(listener.codes(),
-              (std::vector<int32_t>{event::kBeginEdit, event::kValueChanged, event::kEndEdit}));
-    EXPECT_DOUBLE_EQ(listener.values().back(), 0.75);
-}
+// A drag changes the value by a two-hundredth per pixel up (a tenth of that with Shift), held
+// at the ends; coordinates from 32769 on are negative (above or left of the window).
+TEST_F(KnobTest, DragsMoveTheValueByTheirDistance) {
+    struct Case {
+        float start;
+        int32_t y0, y1, flags;
+        double expected;
+    };
+    const Case cases[] = {
+        {0.25f, 50, -50 + 65536, 0, 0.75}, // 100 up, past the top of the window
+        {0.25f, 50, -50 + 65536, mouse::kShift, 0.30},
+        {0.25f, 10, 30, 0, 0.15},
+        {0.25f, 10, 500, 0, 0.0},
+        {0.25f, 10, 10 - 400 + 65536, 0, 1.0},
+        {0.5f, 10, 32768, 0, 0.0},      // still positive: far below
+        {0.5f, 10, 32769, 0, 1.0},      // -32767: far above
+        {0.5f, 10, 65536 - 10, 0, 0.6}, // -10: 20 up
+    };
+    for (const Case& c : cases) {
+        knob.setValue(c.start);
+        listener.clear();
+        drag(c.y0, c.y1, c.flags);
+        EXPECT_NEAR(knob.value(), c.expected, 1e-12) << c.start << " from " << c.y0 << " to " << c.y1;
+        EXPECT_EQ(listener.codes(),
+                  (std::vector<int32_t>{event::kBeginEdit, event::kValueChanged, event::kEndEdit}));
+    }
+    EXPECT_EQ(knob.frameIndex(), 75); // 0.6
 
-TEST_F(KnobTest, ShiftGearsTheDragDownTenfold) {
-    knob.setValue(0.25f);
-    drag(50, -50 + 65536, mouse::kShift);
-    EXPECT_NEAR(knob.value(), 0.30, 1e-12);
-}
-
-TEST_F(KnobTest, DraggingDownLowersAndTheValueStopsAtTheEnds) {
-    knob.setValue(0.25f);
-    knob.mouseDown(20, 10, mouse::kLeft);
-    knob.mouseMove(20, 30, mouse::kLeft);
-    EXPECT_DOUBLE_EQ(knob.value(), 0.15);
-    knob.mouseMove(20, 500, mouse::kLeft);
-    EXPECT_EQ(knob.value(), 0.0);
-    knob.mouseMove(20, 10 - 400 + 65536, mouse::kLeft);
-    EXPECT_EQ(knob.value(), 1.0);
-    knob.mouseUp(20, 0, 0);
-}
-
-TEST_F(KnobTest, CoordinatesFrom32769OnAreNegative) {
-    knob.setValue(0.5f);
-    knob.mouseDown(20, 10, mouse::kLeft);
-    knob.mouseMove(20, 32768, mouse::kLeft); // still positive: far below, the bottom
-    EXPECT_EQ(knob.value(), 0.0);
-    knob.mouseMove(20, 32769, mouse::kLeft); // -32767: far above, the top
-    EXPECT_EQ(knob.value(), 1.0);
-    knob.mouseMove(20, 65536 - 10, mouse::kLeft); // -10: 20 up
-    EXPECT_DOUBLE_EQ(knob.value(), 0.6);
-}
-
-TEST_F(KnobTest, HorizontalKnobFollowsX) {
-    knob.setHorizontal(true);
+    knob.setHorizontal(true); // x instead, y ignored
     knob.setValue(0.25f);
     knob.mouseDown(10, 30, mouse::kLeft);
-    knob.mouseMove(110, 0, mouse::kLeft); // y is ignored
+    knob.mouseMove(110, 0, mouse::kLeft);
     EXPECT_DOUBLE_EQ(knob.value(), 0.75);
     knob.mouseMove(65536 - 90, 30, mouse::kLeft); // x = -90: 100 to the left of the start
     EXPECT_EQ(knob.value(), 0.0);

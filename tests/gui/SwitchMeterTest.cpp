@@ -46,6 +46,10 @@ TEST_F(SwitchTest, HalfIsOnAndEachClickToggles) {
     EXPECT_EQ(power.value(), 1.0);
     EXPECT_EQ(power.frameIndex(), 1);
     EXPECT_EQ(listener.values(), (std::vector<double>{0.0, 1.0}));
+    // A double click is one more click.
+    power.doubleClick(5, 5, mouse::kLeft);
+    EXPECT_EQ(power.value(), 0.0);
+    EXPECT_EQ(listener.codes().size(), 9u);
 }
 
 TEST_F(SwitchTest, ThePressShowsAtOnce) {
@@ -104,24 +108,7 @@ TEST_F(SwitchTest, ThreeStatesStepAndWrap) {
     EXPECT_EQ(three.frameIndex(), 2);
 }
 
-TEST_F(SwitchTest, WithoutWrapTheEndsHold) {
-    power.setWrap(false);
-    power.setValue(1.0f);
-    power.mouseDown(5, 5, mouse::kLeft);
-    EXPECT_EQ(power.value(), 1.0);
-    EXPECT_TRUE(power.keyDown(key::kDown));
-    EXPECT_TRUE(power.keyDown(key::kDown));
-    EXPECT_EQ(power.value(), 0.0);
-}
-
-TEST_F(SwitchTest, DoubleClickIsOneMoreClick) {
-    power.mouseDown(5, 5, mouse::kLeft);
-    power.doubleClick(5, 5, mouse::kLeft);
-    EXPECT_EQ(power.value(), 0.0);
-    EXPECT_EQ(listener.codes().size(), 6u);
-}
-
-TEST_F(SwitchTest, UpAndDownKeysStepOthersAreNotTaken) {
+TEST_F(SwitchTest, UpAndDownKeysStepAndWithoutWrapTheEndsHold) {
     EXPECT_TRUE(power.keyDown(key::kUp));
     EXPECT_EQ(power.value(), 1.0);
     EXPECT_TRUE(power.keyDown(key::kUp));
@@ -131,6 +118,14 @@ TEST_F(SwitchTest, UpAndDownKeysStepOthersAreNotTaken) {
     listener.clear();
     EXPECT_FALSE(power.keyDown(key::kHome));
     EXPECT_TRUE(listener.events.empty());
+    // Without wrap the ends hold, for clicks and keys alike.
+    power.setWrap(false);
+    power.setValue(1.0f);
+    power.mouseDown(5, 5, mouse::kLeft);
+    EXPECT_EQ(power.value(), 1.0);
+    EXPECT_TRUE(power.keyDown(key::kDown));
+    EXPECT_TRUE(power.keyDown(key::kDown));
+    EXPECT_EQ(power.value(), 0.0);
 }
 
 class MeterTest : public ::testing::Test {
@@ -150,12 +145,21 @@ protected:
     SegmentMeter meter;
 };
 
-TEST_F(MeterTest, AsksForA50MsTimerWhenPrepared) {
+TEST_F(MeterTest, AsksForA50MsTimerAndReadsOnceWhenPrepared) {
     ASSERT_EQ(host.timers.size(), 1u);
     EXPECT_EQ(host.timers.begin()->second.periodMs, 50);
     EXPECT_EQ(host.timers.begin()->second.control, &meter);
     EXPECT_EQ(meter.timerId(), host.timers.begin()->first);
     EXPECT_FALSE(meter.takesMouse());
+    // The first reading shows at once; without an engine the reading is zero.
+    FakeControlHost other;
+    other.fakeEngine.meters[42] = 0.5f;
+    SegmentMeter glow(42, {-1, 40, 26, 32}, test::numberedStrip(26, 32, 32), 32);
+    test::attach(glow, other, listener, PixelBuffer(40, 80));
+    EXPECT_EQ(glow.frameIndex(), 16);
+    other.withEngine = false;
+    other.fireTimers();
+    EXPECT_EQ(glow.frameIndex(), 0);
 }
 
 TEST_F(MeterTest, ShowsTheReadingRoundedToTheNearestSegment) {
@@ -168,17 +172,6 @@ TEST_F(MeterTest, ShowsTheReadingRoundedToTheNearestSegment) {
     EXPECT_EQ(frameFor(7.0f), 15);
     EXPECT_EQ(frameFor(-1.0f), 0);
     EXPECT_TRUE(listener.events.empty());
-}
-
-TEST_F(MeterTest, ReadsOnceWhenPreparedAndZeroWithoutAnEngine) {
-    FakeControlHost other;
-    other.fakeEngine.meters[42] = 0.5f;
-    SegmentMeter glow(42, {-1, 40, 26, 32}, test::numberedStrip(26, 32, 32), 32);
-    test::attach(glow, other, listener, PixelBuffer(40, 80));
-    EXPECT_EQ(glow.frameIndex(), 16);
-    other.withEngine = false;
-    other.fireTimers();
-    EXPECT_EQ(glow.frameIndex(), 0);
 }
 
 } // namespace
