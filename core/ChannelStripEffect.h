@@ -128,6 +128,8 @@ public:
     double tempo() const { return tempo_; }
     uint64_t frameCounter() const { return frameCounter_; }
     int32_t pageSlot() const { return pageSlot_.load(std::memory_order_relaxed); }
+    /// True while a program is being applied: the editor then leaves its value texts alone.
+    bool loadingProgram() const { return loadingProgram_.load(); }
     const std::array<double, kNoiseTableSize>& noiseTable() const { return noiseTable_; }
 
     const TubeStage& inputTube() const { return inputTube_; }

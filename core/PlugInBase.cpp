@@ -98,6 +98,7 @@ bool PlugInBase::initialise() {
     if (EffectEditor* editor = createEffectEditor(*this)) {
         setEditor(editor);
         editorOwned_ = true;
+        hasEditor(true);
     }
     return true;
 }

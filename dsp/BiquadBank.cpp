@@ -1,5 +1,7 @@
 #include "dsp/BiquadBank.h"
 
+#include "dsp/StereoPair.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -268,14 +270,64 @@ void BiquadBank::runBand(const BiquadCoefficients& c, double* left, double* righ
     sr = {rx1, rx2, ry1, ry2};
 }
 
+// All bands in one pass over the block: band k of one frame can start while band k + 1 of the
+// frame before is still waiting for its recursion, so the cascade runs at the arithmetic's pace
+// rather than four times the recursion's latency, and both channels share each instruction.
+template <int32_t kCount>
+void BiquadBank::runStereoCascade(const int32_t* bands, double* left, double* right, int32_t frames) {
+    StereoPair b0[kCount], b1[kCount], b2[kCount], a1[kCount], a2[kCount];
+    StereoPair x1[kCount], x2[kCount], y1[kCount], y2[kCount];
+    for (int32_t k = 0; k < kCount; ++k) {
+        const BiquadCoefficients& c = active_[bands[k]];
+        b0[k] = StereoPair{c.b0, c.b0};
+        b1[k] = StereoPair{c.b1, c.b1};
+        b2[k] = StereoPair{c.b2, c.b2};
+        a1[k] = StereoPair{c.a1, c.a1};
+        a2[k] = StereoPair{c.a2, c.a2};
+        const State& l = left_[bands[k]];
+        const State& r = right_[bands[k]];
+        x1[k] = StereoPair{l.x1, r.x1};
+        x2[k] = StereoPair{l.x2, r.x2};
+        y1[k] = StereoPair{l.y1, r.y1};
+        y2[k] = StereoPair{l.y2, r.y2};
+    }
+    for (int32_t i = 0; i < frames; ++i) {
+        StereoPair x = {left[i], right[i]};
+        for (int32_t k = 0; k < kCount; ++k) {
+            const StereoPair y = b0[k] * x + b1[k] * x1[k] + b2[k] * x2[k] - a2[k] * y2[k] - a1[k] * y1[k];
+            x2[k] = x1[k];
+            x1[k] = x;
+            y2[k] = y1[k];
+            y1[k] = y;
+            x = y;
+        }
+        left[i] = x[0];
+        right[i] = x[1];
+    }
+    for (int32_t k = 0; k < kCount; ++k) {
+        left_[bands[k]] = {x1[k][0], x2[k][0], y1[k][0], y2[k][0]};
+        right_[bands[k]] = {x1[k][1], x2[k][1], y1[k][1], y2[k][1]};
+    }
+}
+
 void BiquadBank::processBlock(double* left, double* right, int32_t frames, bool mono) {
-    for (int32_t b = 0; b < bandCount_; ++b) {
-        if (!bands_[b].enabled)
-            continue;
-        if (mono)
-            runBand<false>(active_[b], left, right, frames, left_[b], right_[b]);
-        else
-            runBand<true>(active_[b], left, right, frames, left_[b], right_[b]);
+    if (mono) {
+        for (int32_t b = 0; b < bandCount_; ++b)
+            if (bands_[b].enabled)
+                runBand<false>(active_[b], left, right, frames, left_[b], right_[b]);
+        return;
+    }
+    int32_t enabled[kMaxBands];
+    int32_t count = 0;
+    for (int32_t b = 0; b < bandCount_; ++b)
+        if (bands_[b].enabled)
+            enabled[count++] = b;
+    switch (count) {
+    case 1: runStereoCascade<1>(enabled, left, right, frames); break;
+    case 2: runStereoCascade<2>(enabled, left, right, frames); break;
+    case 3: runStereoCascade<3>(enabled, left, right, frames); break;
+    case 4: runStereoCascade<4>(enabled, left, right, frames); break;
+    default: break;
     }
 }
 

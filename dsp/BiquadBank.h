@@ -205,6 +205,10 @@ private:
     template <bool kStereo>
     static void runBand(const BiquadCoefficients& c, double* left, double* right, int32_t frames,
                         State& stateLeft, State& stateRight);
+    // Stereo, the `count` enabled bands listed in `bands` run one after the other on each frame,
+    // left and right side by side in one register pair.
+    template <int32_t kCount>
+    void runStereoCascade(const int32_t* bands, double* left, double* right, int32_t frames);
 
     // Direct form I, the previous output entering last so that the recursion waits for one
     // multiply and one subtraction per sample.

@@ -187,6 +187,46 @@ ThreeBandEq::Crossover ThreeBandEq::designCrossover(double hz, double sampleRate
 // gives low = LP_A LP_B x, mid = HP_A LP_B x and, after A's first-order section, high =
 // AP1_A HP_B x, which add up to the allpass AP1_A AP1_B x.
 
+ThreeBandEq::SplitStateOf<StereoPair> ThreeBandEq::joinStates(const SplitState& l, const SplitState& r) {
+    SplitStateOf<StereoPair> both;
+    auto first = [](FirstOrderAllpass<StereoPair>& to, const FirstOrderAllpass<double>& a,
+                    const FirstOrderAllpass<double>& b) {
+        to.x1 = StereoPair{a.x1, b.x1};
+        to.y1 = StereoPair{a.y1, b.y1};
+    };
+    auto second = [](SecondOrderAllpass<StereoPair>& to, const SecondOrderAllpass<double>& a,
+                     const SecondOrderAllpass<double>& b) {
+        to.x1 = StereoPair{a.x1, b.x1};
+        to.x2 = StereoPair{a.x2, b.x2};
+        to.y1 = StereoPair{a.y1, b.y1};
+        to.y2 = StereoPair{a.y2, b.y2};
+    };
+    first(both.firstB, l.firstB, r.firstB);
+    first(both.firstA, l.firstA, r.firstA);
+    first(both.highFirstA, l.highFirstA, r.highFirstA);
+    second(both.secondB, l.secondB, r.secondB);
+    second(both.secondA, l.secondA, r.secondA);
+    return both;
+}
+
+void ThreeBandEq::separateStates(const SplitStateOf<StereoPair>& both, SplitState& l, SplitState& r) {
+    auto first = [](const FirstOrderAllpass<StereoPair>& from, FirstOrderAllpass<double>& a,
+                    FirstOrderAllpass<double>& b) {
+        a = {from.x1[0], from.y1[0]};
+        b = {from.x1[1], from.y1[1]};
+    };
+    auto second = [](const SecondOrderAllpass<StereoPair>& from, SecondOrderAllpass<double>& a,
+                     SecondOrderAllpass<double>& b) {
+        a = {from.x1[0], from.x2[0], from.y1[0], from.y2[0]};
+        b = {from.x1[1], from.x2[1], from.y1[1], from.y2[1]};
+    };
+    first(both.firstB, l.firstB, r.firstB);
+    first(both.firstA, l.firstA, r.firstA);
+    first(both.highFirstA, l.highFirstA, r.highFirstA);
+    second(both.secondB, l.secondB, r.secondB);
+    second(both.secondA, l.secondA, r.secondA);
+}
+
 void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_t frames, bool mono) {
     bank_.prepareBlock();
     std::array<double, 6> design;
@@ -205,28 +245,39 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
 
     // The tube runs only on samples where some band is routed through it. With no band routed
     // nor on its way, the weights stay 0 for the whole block and the bands simply add up again.
+    // In stereo both channels are split side by side (StereoPair: the same bits as one by one).
     const bool settled = wLow == targetLow && wMid == targetMid && wHigh == targetHigh;
     if (settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0) {
-        for (int32_t i = 0; i < frames; ++i) {
-            const Bands l = split(left[i], a, b, sl);
-            left[i] = l.low + l.mid + l.high;
-            if (!mono) {
-                const Bands r = split(right[i], a, b, sr);
-                right[i] = r.low + r.mid + r.high;
+        if (mono) {
+            for (int32_t i = 0; i < frames; ++i) {
+                const Bands l = split(left[i], a, b, sl);
+                left[i] = l.low + l.mid + l.high;
             }
+        } else {
+            SplitStateOf<StereoPair> both = joinStates(sl, sr);
+            for (int32_t i = 0; i < frames; ++i) {
+                const BandsOf<StereoPair> x = split(StereoPair{left[i], right[i]}, a, b, both);
+                const StereoPair sum = x.low + x.mid + x.high;
+                left[i] = sum[0];
+                right[i] = sum[1];
+            }
+            separateStates(both, sl, sr);
         }
     } else {
         const double c100 = c100_;
         const uint32_t phase = static_cast<uint32_t>(position);
+        SplitStateOf<StereoPair> both = joinStates(sl, sr);
         for (int32_t i = 0; i < frames; ++i) {
-            const Bands l = split(left[i], a, b, sl);
-            double tubeL = wLow * l.low + wMid * l.mid + wHigh * l.high;
-            Bands r{0.0, 0.0, 0.0};
-            double tubeR = 0.0;
-            if (!mono) {
-                r = split(right[i], a, b, sr);
-                tubeR = wLow * r.low + wMid * r.mid + wHigh * r.high;
+            Bands l, r{0.0, 0.0, 0.0};
+            if (mono) {
+                l = split(left[i], a, b, sl);
+            } else {
+                const BandsOf<StereoPair> x = split(StereoPair{left[i], right[i]}, a, b, both);
+                l = {x.low[0], x.mid[0], x.high[0]};
+                r = {x.low[1], x.mid[1], x.high[1]};
             }
+            double tubeL = wLow * l.low + wMid * l.mid + wHigh * l.high;
+            double tubeR = mono ? 0.0 : wLow * r.low + wMid * r.mid + wHigh * r.high;
 
             if (wLow != 0.0 || wMid != 0.0 || wHigh != 0.0)
                 tube_.processFrame(tubeL, tubeR, mono);
@@ -242,6 +293,8 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
                 smoothToward(targetHigh, wHigh, c100);
             }
         }
+        if (!mono)
+            separateStates(both, sl, sr);
     }
     bank_.processBlock(left, right, frames, mono);
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "dsp/BiquadBank.h"
+#include "dsp/StereoPair.h"
 #include "dsp/DspModule.h"
 #include "dsp/TubeStage.h"
 
@@ -106,20 +107,21 @@ private:
         double c = 0.0, a1 = 0.0, a2 = 0.0;
     };
     // The allpass sections, written so that the previous output enters last: the recursion
-    // then waits for one multiply and one subtraction per sample.
-    struct FirstOrderAllpass {
-        double x1 = 0.0, y1 = 0.0;
-        double run(double x, double c) {
-            const double y = c * x + x1 - c * y1;
+    // then waits for one multiply and one subtraction per sample. T is double for one channel,
+    // or StereoPair for both side by side (the same operations, the same bits).
+    template <typename T> struct FirstOrderAllpass {
+        T x1{}, y1{};
+        T run(T x, double c) {
+            const T y = c * x + x1 - c * y1;
             x1 = x;
             y1 = y;
             return y;
         }
     };
-    struct SecondOrderAllpass {
-        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-        double run(double x, double a1, double a2) {
-            const double y = a2 * x + x2 - a2 * y2 + a1 * x1 - a1 * y1;
+    template <typename T> struct SecondOrderAllpass {
+        T x1{}, x2{}, y1{}, y2{};
+        T run(T x, double a1, double a2) {
+            const T y = a2 * x + x2 - a2 * y2 + a1 * x1 - a1 * y1;
             x2 = x1;
             x1 = x;
             y2 = y1;
@@ -129,22 +131,28 @@ private:
     };
     // One channel's allpass sections: both crossovers, and the extra first-order section of
     // crossover A that brings the high band into phase with the other two.
-    struct SplitState {
-        FirstOrderAllpass firstB, firstA, highFirstA;
-        SecondOrderAllpass secondB, secondA;
+    template <typename T> struct SplitStateOf {
+        FirstOrderAllpass<T> firstB, firstA, highFirstA;
+        SecondOrderAllpass<T> secondB, secondA;
     };
-    struct Bands {
-        double low, mid, high;
+    using SplitState = SplitStateOf<double>;
+    template <typename T> struct BandsOf {
+        T low, mid, high;
     };
+    using Bands = BandsOf<double>;
+    // Both channels' states as one set of pairs, and back.
+    static SplitStateOf<StereoPair> joinStates(const SplitState& left, const SplitState& right);
+    static void separateStates(const SplitStateOf<StereoPair>& both, SplitState& left, SplitState& right);
 
     static Crossover designCrossover(double hz, double sampleRate);
-    static Bands split(double x, const Crossover& a, const Crossover& b, SplitState& s) {
-        const double half = 0.5 * (x + kAntiDenormal);
-        const double pB = s.firstB.run(half, b.c);
-        const double qB = s.secondB.run(half, b.a1, b.a2);
-        const double lowMid = 0.5 * (pB + qB);
-        const double pA = s.firstA.run(lowMid, a.c);
-        const double qA = s.secondA.run(lowMid, a.a1, a.a2);
+    template <typename T>
+    static BandsOf<T> split(T x, const Crossover& a, const Crossover& b, SplitStateOf<T>& s) {
+        const T half = 0.5 * (x + kAntiDenormal);
+        const T pB = s.firstB.run(half, b.c);
+        const T qB = s.secondB.run(half, b.a1, b.a2);
+        const T lowMid = 0.5 * (pB + qB);
+        const T pA = s.firstA.run(lowMid, a.c);
+        const T qA = s.secondA.run(lowMid, a.a1, a.a2);
         return {pA + qA, pA - qA, s.highFirstA.run(pB - qB, a.c)};
     }
     static double narrowBellQ(double midGainDb);

@@ -314,14 +314,31 @@ TEST_F(Host, SpeakerArrangementSelectsMono) {
     EXPECT_EQ(outL[300], outR[300]);
 }
 
-TEST_F(Host, NoEditorYet) {
+#ifdef _WIN32
+// The Windows modules have the strip's editor (tests/vst/VstEditorTest.cpp drives it): the record
+// carries the editor flag, so the flags read 0x1019, and the size is the skin's background.
+TEST_F(Host, EditorAnnouncedWithItsSize) {
+    EXPECT_EQ(effect->flags, 0x1019);
+    ERect* rect = nullptr;
+    ASSERT_EQ(call(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 824);
+    EXPECT_EQ(rect->bottom - rect->top, 340);
+    EXPECT_EQ(call(effEditOpen), 0); // no parent window
+    EXPECT_EQ(call(effEditKeyDown, 'a', 0), 0);
+    EXPECT_EQ(call(effSetEditKnobMode, 0, 2), 0);
+}
+#else
+// Elsewhere there is no editor: no flag, no size, nothing opens.
+TEST_F(Host, NoEditorWithoutWindows) {
     ERect* rect = nullptr;
     EXPECT_EQ(call(effEditGetRect, 0, 0, &rect), 0);
     EXPECT_EQ(call(effEditOpen), 0);
     EXPECT_EQ(call(effEditKeyDown, 'a', 0), 0);
     EXPECT_EQ(call(effSetEditKnobMode, 0, 2), 0);
-    EXPECT_EQ(effect->flags & effFlagsHasEditor, 0);
+    EXPECT_EQ(effect->flags, 0x1018);
 }
+#endif
 
 TEST(VstEntry, ManyInstancesComeAndGo) {
     ASSERT_NE(module().entry(), nullptr);
