@@ -257,11 +257,10 @@ int main(int argc, char** argv) {
     // A program with every stage on, and the tubes lit, so that every page has something to show.
     char name[64] = {};
     for (VstInt32 p = 0; p < session.effect->numPrograms; ++p) {
-        session.dispatch(effGetProgramNameIndexed, p, 0, name);
-        if (std::string(name) == "Female Quartet") {
-            session.dispatch(effSetProgram, 0, p);
+        session.dispatch(effSetProgram, 0, p);
+        session.dispatch(effGetProgramName, 0, 0, name);
+        if (std::string(name) == "Female Quartet")
             break;
-        }
     }
     const std::array<std::pair<int, float>, 8> tubes = {
         {{1, 1.0f}, {3, 0.55f}, {11, 0.6f}, {13, 1.0f}, {35, 1.0f}, {37, 0.4f}, {12, 1.0f}, {14, 0.0f}}};
@@ -293,18 +292,22 @@ int main(int argc, char** argv) {
     session.play(2.0);
 
     // The tabs, in page order, and the file each page goes to.
+    // With each page, one of its knobs is touched (pressed and released without moving) so
+    // that the name and value windows show what a user would see.
     struct Page {
-        int x, y;
+        int x, y;         ///< the tab
+        int knobX, knobY; ///< a knob of the page
         const char* file;
     };
-    static constexpr std::array<Page, 5> kPages = {{{531, 92, "page-1-de-esser.bmp"},
-                                                    {582, 92, "page-2-compander.bmp"},
-                                                    {638, 92, "page-3-equaliser.bmp"},
-                                                    {692, 92, "page-4-doubler.bmp"},
-                                                    {735, 92, "page-5-delay.bmp"}}};
+    static constexpr std::array<Page, 5> kPages = {{{531, 92, 82, 143, "page-1-de-esser.bmp"},
+                                                    {582, 92, 250, 77, "page-2-compander.bmp"},
+                                                    {638, 92, 416, 143, "page-3-equaliser.bmp"},
+                                                    {692, 92, 135, 269, "page-4-doubler.bmp"},
+                                                    {735, 92, 222, 269, "page-5-delay.bmp"}}};
     int failures = 0;
     for (const Page& page : kPages) {
         session.click(page.x, page.y);
+        session.click(page.knobX, page.knobY);
         session.play(2.2);
         if (!writeBmp(output + "/" + page.file, session.editor)) {
             std::fprintf(stderr, "pellucer-screenshots: could not write %s\n", page.file);
