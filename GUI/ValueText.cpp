@@ -30,12 +30,6 @@ constexpr const char* kTipKeys[kReserved] = {
     "IDS_TIP_OUT_GAIN",        "IDS_TIP_OUT_TUBE_SAT",
 };
 
-// Note name keys, shortest note first.
-constexpr const char* kNoteKeys[kDelayNoteNames] = {
-    "IDS_DLY_32T", "IDS_DLY_32", "IDS_DLY_32D", "IDS_DLY_16T", "IDS_DLY_16", "IDS_DLY_16D",
-    "IDS_DLY_8T",  "IDS_DLY_8",  "IDS_DLY_8D",  "IDS_DLY_4T",  "IDS_DLY_4",  "IDS_DLY_4D",
-    "IDS_DLY_2T",  "IDS_DLY_2",  "IDS_DLY_2D",  "IDS_DLY_1",
-};
 
 /// The ratio a Compressor or Expander Ratio of 1.0 stands for (infinity) is entered and shown as
 /// the largest finite one, 10^1.5.
@@ -66,7 +60,7 @@ const char* tipKey(int32_t index) {
 DelayNoteNames lookUpDelayNoteNames() {
     DelayNoteNames names;
     for (int32_t i = 0; i < kDelayNoteNames; ++i)
-        names[static_cast<size_t>(i)] = textResources().text(kNoteKeys[i]);
+        names[static_cast<size_t>(i)] = textResources().text(delayNoteKey(i));
     return names;
 }
 

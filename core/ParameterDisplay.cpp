@@ -20,6 +20,12 @@ constexpr const char* kNoteKeys[kNoteValues] = {
     "IDS_DLY_2T",  "IDS_DLY_2",  "IDS_DLY_2D",  "IDS_DLY_1",
 };
 
+} // namespace
+
+const char* delayNoteKey(int32_t index) { return kNoteKeys[std::clamp(index, 0, kNoteValues - 1)]; }
+
+namespace {
+
 const std::u16string& text(const char* key) { return textResources().text(key); }
 
 std::u16string number(double value) {
@@ -87,7 +93,7 @@ std::u16string parameterDisplay(int32_t index, float v, bool delaySynced) {
     case kDeEsserDepth: case kDoublerStereo: case kDelayFilterMode: return number(100.0 * x);
     case kDoublerPresence: return levelDb(x);
     case kDelayTime:
-        return delaySynced ? text(kNoteKeys[noteIndex(x)]) : number(1000.0 * conv::delayTimeFromNorm(v));
+        return delaySynced ? text(delayNoteKey(noteIndex(x))) : number(1000.0 * conv::delayTimeFromNorm(v));
     case kDelayLevel: return levelDb(x * x);
     case kDelayFeedback: return number(100.0 * 0.9 * x);
     case kDelayFilterFreq: return number(10.0 * static_cast<float>(std::pow(2200.0, x)));

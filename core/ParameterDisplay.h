@@ -18,6 +18,8 @@ constexpr size_t kNameChars = 31;
 std::u16string parameterLabel(int32_t index, bool delaySynced);
 /// The value text of a parameter at normalised value `v` (the read-back value), before any cut.
 std::u16string parameterDisplay(int32_t index, float v, bool delaySynced);
+/// Text key of delay note value `index` (0 a thirty-second triplet … 15 a whole note; clamped).
+const char* delayNoteKey(int32_t index);
 /// The parameter's name for a host: units below 128 as bytes, others '?', at most 31 characters.
 void parameterNameText(int32_t index, char* text);
 

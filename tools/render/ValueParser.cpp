@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "Shared/GUI/SkinTable.h"
+#include "core/ParameterDisplay.h"
 #include "core/Parameters.h"
 #include "dsp/TempoDelay.h"
 
@@ -14,12 +15,6 @@ namespace pellucer::render {
 
 namespace {
 
-// Text keys of the delay note names, shortest first (the order of the note index).
-constexpr const char* kNoteKeys[kNoteValues] = {
-    "IDS_DLY_32T", "IDS_DLY_32", "IDS_DLY_32D", "IDS_DLY_16T", "IDS_DLY_16", "IDS_DLY_16D",
-    "IDS_DLY_8T",  "IDS_DLY_8",  "IDS_DLY_8D",  "IDS_DLY_4T",  "IDS_DLY_4",  "IDS_DLY_4D",
-    "IDS_DLY_2T",  "IDS_DLY_2",  "IDS_DLY_2D",  "IDS_DLY_1",
-};
 
 // The display writes one decimal, so a value read off it may lie up to half a digit beyond
 // the parameter's range.
@@ -303,7 +298,7 @@ UnitWords UnitWords::fromSkin() {
     words.negInfinity = word("IDS_DB_NEG_INF");
     words.infinity = word("IDS_DB_INFINITY");
     for (size_t i = 0; i < words.notes.size(); ++i)
-        words.notes[i] = word(kNoteKeys[i]);
+        words.notes[i] = word(delayNoteKey(i));
     return words;
 }
 
