@@ -39,6 +39,14 @@ fi
 
 output=$("$@" 2>&1)
 status=$?
+# A program that failed before GoogleTest printed its first banner line never ran a test: under
+# Wine that is the emulator failing to start it (seen rarely while another program starts the
+# prefix's servers). Such a start is tried once more; a run that reached the tests never is.
+if [ "$status" -ne 0 ] && ! printf '%s\n' "$output" | grep -q '^\[==========\]'; then
+    echo "gtest-check: the program did not start (exit status $status); trying once more" >&2
+    output=$("$@" 2>&1)
+    status=$?
+fi
 
 fail() {
     # A failed run must not look skipped to CTest's SKIP_REGULAR_EXPRESSION.
