@@ -30,25 +30,6 @@ constexpr const char* kTipKeys[kReserved] = {
     "IDS_TIP_OUT_GAIN",        "IDS_TIP_OUT_TUBE_SAT",
 };
 
-
-/// The ratio a Compressor or Expander Ratio of 1.0 stands for (infinity) is entered and shown as
-/// the largest finite one, 10^1.5.
-constexpr double kRatioExponentRange = 1.5;
-/// The delay feedback filter's frequency is 10 x 2200^v Hz.
-constexpr double kFilterBaseHz = 10.0;
-constexpr double kFilterSpan = 2200.0;
-
-bool isSwitch(int32_t index) {
-    const ParamKind kind = paramKind(index);
-    return kind == ParamKind::Switch || kind == ParamKind::InvertedSwitch;
-}
-
-/// Levels in dB; nothing (0) is shown as minus infinity and entered as the entry minimum.
-double levelDb(double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : kEntryMinimum; }
-
-/// log10(x) for the logarithmic parameters, with nothing at or below 0.
-double logOrFloor(double x) { return x > 0.0 ? std::log10(x) : -HUGE_VAL; }
-
 } // namespace
 
 const char* tipKey(int32_t index) {
@@ -81,126 +62,12 @@ std::u16string readoutText(int32_t index, float v, bool delaySynced, const Delay
 }
 
 double readoutNumber(int32_t index, float v, bool delaySynced) {
-    if (isSwitch(index))
-        return conv::switchOn(v) ? 1.0 : 0.0;
-    const double x = v;
-    switch (index) {
-    case kInputGain:
-    case kOutputGain:
-        return 48.0 * x - 24.0;
-    case kInputTubeSaturation:
-    case kEqTubeSaturation:
-    case kOutputTubeSaturation:
-    case kDeEsserDepth:
-    case kDoublerStereo:
-    case kDelayFilterMode:
-        return 100.0 * x;
-    case kCompressorThresh:
-        return 60.0 * x - 60.0;
-    case kExpanderThresh:
-        return 70.0 * x - 90.0;
-    case kCompressorRatio:
-    case kExpanderRatio:
-        return std::pow(10.0, kRatioExponentRange * std::min(x, 1.0));
-    case kCompanderAttack:
-        return std::pow(10.0, 3.0 * x - 1.0);
-    case kEqLowFreq:
-        return conv::eqLowFreqFromNorm(v);
-    case kEqMidFreq:
-        return conv::eqMidFreqFromNorm(v);
-    case kEqHighFreq:
-        return conv::eqHighFreqFromNorm(v);
-    case kEqLowGain:
-    case kEqMidGain:
-    case kEqHighGain:
-        return 24.0 * x - 12.0;
-    case kDeEsserFreq:
-        return conv::deEsserFreqFromNorm(v);
-    case kDoublerPresence:
-        return levelDb(x);
-    case kDelayTime:
-        return delaySynced ? noteIndex(x) : 1000.0 * conv::delayTimeFromNorm(v);
-    case kDelayLevel:
-        return levelDb(x * x);
-    case kDelayFeedback:
-        return 100.0 * conv::delayFeedbackFromNorm(v);
-    case kDelayFilterFreq:
-        return kFilterBaseHz * std::pow(kFilterSpan, x);
-    default:
-        return 0.0;
-    }
+    const double number = displayNumber(index, v, delaySynced);
+    return number == -HUGE_VAL ? kEntryMinimum : number;
 }
 
-float normalisedFromNumber(int32_t index, double x, bool delaySynced) {
-    double v = 0.0;
-    if (isSwitch(index)) {
-        v = x > 0.5 ? 1.0 : 0.0;
-    } else {
-        switch (index) {
-        case kInputGain:
-        case kOutputGain:
-            v = (x + 24.0) / 48.0;
-            break;
-        case kInputTubeSaturation:
-        case kEqTubeSaturation:
-        case kOutputTubeSaturation:
-        case kDeEsserDepth:
-        case kDoublerStereo:
-        case kDelayFilterMode:
-            v = x / 100.0;
-            break;
-        case kCompressorThresh:
-            v = (x + 60.0) / 60.0;
-            break;
-        case kExpanderThresh:
-            v = (x + 90.0) / 70.0;
-            break;
-        case kCompressorRatio:
-        case kExpanderRatio:
-            v = logOrFloor(x) / kRatioExponentRange;
-            break;
-        case kCompanderAttack:
-            v = (logOrFloor(x) + 1.0) / 3.0;
-            break;
-        case kEqLowFreq:
-            v = (logOrFloor(x) - conv::kLog20) / conv::kLog50;
-            break;
-        case kEqMidFreq:
-            v = (logOrFloor(x) - conv::kLog200) / conv::kLog20Short;
-            break;
-        case kEqHighFreq:
-            v = logOrFloor(x) - conv::kLog2000;
-            break;
-        case kEqLowGain:
-        case kEqMidGain:
-        case kEqHighGain:
-            v = (x + 12.0) / 24.0;
-            break;
-        case kDeEsserFreq:
-            v = (x - 2000.0) / 10000.0;
-            break;
-        case kDoublerPresence:
-            v = std::pow(10.0, x / 20.0);
-            break;
-        case kDelayTime:
-            // A note index names the middle of its sixteenth of the range.
-            v = delaySynced ? (std::floor(x) + 0.5) / kDelayNoteNames
-                            : (logOrFloor(x / 1000.0) + conv::kLog20) / conv::kLog20;
-            break;
-        case kDelayLevel:
-            v = std::pow(10.0, x / 40.0);
-            break; // the level is v^2
-        case kDelayFeedback:
-            v = x / 90.0;
-            break;
-        case kDelayFilterFreq:
-            v = logOrFloor(x / kFilterBaseHz) / std::log10(kFilterSpan);
-            break;
-        default:
-            v = 0.0;
-            break;
-        }
-    }
+float normalisedFromNumber(int32_t index, double number, bool delaySynced) {
+    const double v = normalisedFromDisplayNumber(index, number, delaySynced);
     if (std::isnan(v))
         return 0.0f;
     return static_cast<float>(std::clamp(v, 0.0, 1.0));

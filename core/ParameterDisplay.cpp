@@ -111,4 +111,126 @@ void parameterNameText(int32_t index, char* text) {
     text[n] = '\0';
 }
 
+namespace {
+
+/// A Compressor or Expander Ratio is 10^(1.5 v); 1.0 stands for infinity.
+constexpr double kRatioExponentSpan = 1.5;
+/// The delay feedback filter's frequency is 10 x 2200^v Hz.
+constexpr double kFilterLowestHz = 10.0;
+constexpr double kFilterSpan = 2200.0;
+
+bool isSwitch(int32_t index) {
+    const ParamKind kind = paramKind(index);
+    return kind == ParamKind::Switch || kind == ParamKind::InvertedSwitch;
+}
+
+/// log10(x) of the logarithmic parameters' numbers, minus infinity at or below 0.
+double logOrFloor(double x) { return x > 0.0 ? std::log10(x) : -HUGE_VAL; }
+
+double levelDbNumber(double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : -HUGE_VAL; }
+
+} // namespace
+
+double displayNumber(int32_t index, float v, bool delaySynced) {
+    if (isSwitch(index))
+        return conv::switchOn(v) ? 1.0 : 0.0;
+    const double x = v;
+    switch (index) {
+    case kInputGain:
+    case kOutputGain:
+        return 48.0 * x - 24.0;
+    case kInputTubeSaturation:
+    case kEqTubeSaturation:
+    case kOutputTubeSaturation:
+    case kDeEsserDepth:
+    case kDoublerStereo:
+    case kDelayFilterMode:
+        return 100.0 * x;
+    case kCompressorThresh:
+        return 60.0 * x - 60.0;
+    case kExpanderThresh:
+        return 70.0 * x - 90.0;
+    case kCompressorRatio:
+    case kExpanderRatio:
+        return std::pow(10.0, kRatioExponentSpan * std::min(x, 1.0));
+    case kCompanderAttack:
+        return std::pow(10.0, 3.0 * x - 1.0);
+    case kEqLowFreq:
+        return conv::eqLowFreqFromNorm(v);
+    case kEqMidFreq:
+        return conv::eqMidFreqFromNorm(v);
+    case kEqHighFreq:
+        return conv::eqHighFreqFromNorm(v);
+    case kEqLowGain:
+    case kEqMidGain:
+    case kEqHighGain:
+        return 24.0 * x - 12.0;
+    case kDeEsserFreq:
+        return conv::deEsserFreqFromNorm(v);
+    case kDoublerPresence:
+        return levelDbNumber(x);
+    case kDelayTime:
+        return delaySynced ? noteIndex(x) : 1000.0 * conv::delayTimeFromNorm(v);
+    case kDelayLevel:
+        return levelDbNumber(x * x);
+    case kDelayFeedback:
+        return 100.0 * conv::delayFeedbackFromNorm(v);
+    case kDelayFilterFreq:
+        return kFilterLowestHz * std::pow(kFilterSpan, x);
+    default:
+        return 0.0;
+    }
+}
+
+double normalisedFromDisplayNumber(int32_t index, double x, bool delaySynced) {
+    if (isSwitch(index))
+        return x > 0.5 ? 1.0 : 0.0;
+    switch (index) {
+    case kInputGain:
+    case kOutputGain:
+        return (x + 24.0) / 48.0;
+    case kInputTubeSaturation:
+    case kEqTubeSaturation:
+    case kOutputTubeSaturation:
+    case kDeEsserDepth:
+    case kDoublerStereo:
+    case kDelayFilterMode:
+        return x / 100.0;
+    case kCompressorThresh:
+        return (x + 60.0) / 60.0;
+    case kExpanderThresh:
+        return (x + 90.0) / 70.0;
+    case kCompressorRatio:
+    case kExpanderRatio:
+        return logOrFloor(x) / kRatioExponentSpan;
+    case kCompanderAttack:
+        return (logOrFloor(x) + 1.0) / 3.0;
+    case kEqLowFreq:
+        return (logOrFloor(x) - conv::kLog20) / conv::kLog50;
+    case kEqMidFreq:
+        return (logOrFloor(x) - conv::kLog200) / conv::kLog20Short;
+    case kEqHighFreq:
+        return logOrFloor(x) - conv::kLog2000;
+    case kEqLowGain:
+    case kEqMidGain:
+    case kEqHighGain:
+        return (x + 12.0) / 24.0;
+    case kDeEsserFreq:
+        return (x - 2000.0) / 10000.0;
+    case kDoublerPresence:
+        return std::pow(10.0, x / 20.0);
+    case kDelayTime:
+        return delaySynced ? (std::floor(x) + 0.5) / kNoteValues
+                           : (logOrFloor(x / 1000.0) + conv::kLog20) / conv::kLog20;
+    case kDelayLevel:
+        return std::pow(10.0, x / 40.0); // the level is v^2
+    case kDelayFeedback:
+        return x / 90.0;
+    case kDelayFilterFreq:
+        return logOrFloor(x / kFilterLowestHz) / std::log10(kFilterSpan);
+    default:
+        return 0.0;
+    }
+}
+
 } // namespace pellucer

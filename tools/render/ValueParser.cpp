@@ -80,15 +80,14 @@ bool leadingNumber(std::string_view text, double& value, std::string_view& rest)
     return true;
 }
 
-// How a continuous parameter is written in its own unit: the unit's word, the range of the
-// number and the inverse of the display formula.
+// How a continuous parameter is written in its own unit: the unit's word and the range of the
+// number (the way back to a normalised value is the display's own inverse).
 enum class Unit { Db, Percent, Ratio, OneToRatio, Ms, Hz };
 
 struct Scale {
     Unit unit;
     double min;
     double max;
-    double (*toNormalised)(double);
     bool minusInfinityIsZero = false; // levels shown in dB: "-inf" is 0
 };
 
@@ -97,52 +96,48 @@ Scale scaleOf(int32_t index) {
     switch (index) {
     case kInputGain:
     case kOutputGain:
-        return {Unit::Db, -24.0, 24.0, [](double db) { return (db + 24.0) / 48.0; }};
+        return {Unit::Db, -24.0, 24.0};
     case kInputTubeSaturation:
     case kEqTubeSaturation:
     case kOutputTubeSaturation:
     case kDeEsserDepth:
     case kDoublerStereo:
     case kDelayFilterMode:
-        return {Unit::Percent, 0.0, 100.0, [](double percent) { return percent / 100.0; }};
+        return {Unit::Percent, 0.0, 100.0};
     case kCompressorThresh:
-        return {Unit::Db, -60.0, 0.0, [](double db) { return (db + 60.0) / 60.0; }};
+        return {Unit::Db, -60.0, 0.0};
     case kCompressorRatio:
-        return {Unit::Ratio, 1.0, std::pow(10.0, kRatioExponentSpan),
-                [](double ratio) { return std::log10(ratio) / kRatioExponentSpan; }};
+        return {Unit::Ratio, 1.0, std::pow(10.0, kRatioExponentSpan)};
     case kExpanderThresh:
-        return {Unit::Db, -90.0, -20.0, [](double db) { return (db + 90.0) / 70.0; }};
+        return {Unit::Db, -90.0, -20.0};
     case kExpanderRatio:
-        return {Unit::OneToRatio, 1.0, std::pow(10.0, kRatioExponentSpan),
-                [](double ratio) { return std::log10(ratio) / kRatioExponentSpan; }};
+        return {Unit::OneToRatio, 1.0, std::pow(10.0, kRatioExponentSpan)};
     case kCompanderAttack:
-        return {Unit::Ms, 0.1, 100.0, [](double ms) { return (std::log10(ms) + 1.0) / 3.0; }};
+        return {Unit::Ms, 0.1, 100.0};
     case kEqLowFreq:
-        return {Unit::Hz, 20.0, 1000.0, [](double hz) { return (std::log10(hz) - kLog20) / kLog50; }};
+        return {Unit::Hz, 20.0, 1000.0};
     case kEqMidFreq:
-        return {Unit::Hz, 200.0, 4000.0, [](double hz) { return (std::log10(hz) - kLog200) / kLog20Short; }};
+        return {Unit::Hz, 200.0, 4000.0};
     case kEqHighFreq:
-        return {Unit::Hz, 2000.0, 20000.0, [](double hz) { return std::log10(hz) - kLog2000; }};
+        return {Unit::Hz, 2000.0, 20000.0};
     case kEqLowGain:
     case kEqMidGain:
     case kEqHighGain:
-        return {Unit::Db, -12.0, 12.0, [](double db) { return (db + 12.0) / 24.0; }};
+        return {Unit::Db, -12.0, 12.0};
     case kDeEsserFreq:
-        return {Unit::Hz, 2000.0, 12000.0, [](double hz) { return (hz - 2000.0) / 10000.0; }};
+        return {Unit::Hz, 2000.0, 12000.0};
     case kDoublerPresence:
-        return {Unit::Db, -HUGE_VAL, 0.0, [](double db) { return std::pow(10.0, db / 20.0); }, true};
+        return {Unit::Db, -HUGE_VAL, 0.0, true};
     case kDelayTime: // free time; the synced form is a note name
-        return {Unit::Ms, 50.0, 1000.0,
-                [](double ms) { return (std::log10(ms / 1000.0) + kLog20) / kLog20; }};
+        return {Unit::Ms, 50.0, 1000.0};
     case kDelayLevel: // shown as 20 log10(v^2)
-        return {Unit::Db, -HUGE_VAL, 0.0, [](double db) { return std::pow(10.0, db / 40.0); }, true};
+        return {Unit::Db, -HUGE_VAL, 0.0, true};
     case kDelayFeedback:
-        return {Unit::Percent, 0.0, 90.0, [](double percent) { return percent / 90.0; }};
+        return {Unit::Percent, 0.0, 90.0};
     case kDelayFilterFreq:
-        return {Unit::Hz, kFilterLowestHz, kFilterLowestHz * kFilterSpan,
-                [](double hz) { return std::log10(hz / kFilterLowestHz) / std::log10(kFilterSpan); }};
+        return {Unit::Hz, kFilterLowestHz, kFilterLowestHz * kFilterSpan};
     default:
-        return {Unit::Percent, 0.0, 1.0, [](double v) { return v; }};
+        return {Unit::Percent, 0.0, 1.0};
     }
 }
 
@@ -217,7 +212,7 @@ ParsedValue parseNoteName(std::string_view text, bool delaySynced, const UnitWor
                            "is a note value, but the delay runs free; set \"" +
                                std::string(paramName(kDelaySyncEnable)) + "=On\" before it");
         // The middle of the note's sixteenth of the range selects it without doubt.
-        return success((i + 0.5) / kNoteValues);
+        return success(normalisedFromDisplayNumber(kDelayTime, i, true));
     }
     return {};
 }
@@ -245,7 +240,7 @@ ParsedValue parseInUnit(int32_t index, std::string_view text, const UnitWords& w
             return failure(index, text, "is not understood; write " + range + " or a normalised value 0..1");
         if (ratio < scale.min - kDisplayRounding || ratio > scale.max + kDisplayRounding)
             return failure(index, text, "is outside " + range);
-        ParsedValue result = success(scale.toNormalised(std::max(ratio, scale.min)));
+        ParsedValue result = success(normalisedFromDisplayNumber(index, std::max(ratio, scale.min), false));
         result.value = std::min(result.value, kLargestFiniteRatio);
         return result;
     }
@@ -273,7 +268,7 @@ ParsedValue parseInUnit(int32_t index, std::string_view text, const UnitWords& w
     }
     if (x < scale.min - kDisplayRounding || x > scale.max + kDisplayRounding)
         return failure(index, text, "is outside " + range);
-    return success(scale.toNormalised(std::max(x, scale.min)));
+    return success(normalisedFromDisplayNumber(index, std::max(x, scale.min), false));
 }
 
 } // namespace
