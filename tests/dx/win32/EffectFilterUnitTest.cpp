@@ -57,7 +57,7 @@ TEST(EffectFilter, AnswersItsInterfacesWithOneIdentity) {
     EXPECT_NE(nullptr, query(kIidSequencerIntegration));
     EXPECT_NE(nullptr, query(kIidTrackState));
     EXPECT_NE(nullptr, query(kIidHostCallbackHolder));
-    EXPECT_EQ(nullptr, query(IID_IPersistStream)); // comes with persistence
+    EXPECT_NE(nullptr, query(IID_IPersistStream));
     EXPECT_EQ(nullptr, query(IID_IMediaSeeking));  // the output pins seek, not the filter
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, unknown->QueryInterface(IID_IMemInputPin, &none));

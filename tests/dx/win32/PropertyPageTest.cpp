@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "Shared/GUI/BmpFile.h"
 #include "dx/EffectAccess.h"
+#include "dx/Identifiers.h"
 #include "dx/PropertyPage.h"
+#include "tests/dx/win32/DxTestSupport.h"
+#include "tests/gui/PngFile.h"
 #include "tests/gui/win32/EditorTestSupport.h"
 #include "vst/VstAbi.h"
 
@@ -144,14 +146,6 @@ TEST(PropertyPage, ShowingOpensTheEditorOnceAndHidingClosesIt) {
     // A second open from elsewhere is refused while the page holds the editor.
     EXPECT_EQ(holder.effect()->dispatcher(holder.effect(), vst::effEditOpen, 0, 0, host.handle(), 0.0f), 0);
 
-    // The page with the editor in it, for the record (and a look by eye).
-    const pellucer::gui::PixelBuffer shot = gt::captureWindow(pageWindow(host));
-    EXPECT_GT(gt::changedPixels(shot, pellucer::gui::PixelBuffer(shot.width(), shot.height()),
-                                {0, 0, shot.width(), shot.height()}),
-              shot.width() * shot.height() / 2);
-    if (const char* folder = std::getenv("PELLUCER_SCREENSHOT_DIR"))
-        pellucer::gui::writeBmp(std::filesystem::path(folder) / "property-page.bmp", shot);
-
     ASSERT_EQ(page->Show(SW_HIDE), S_OK);
     gt::settle();
     EXPECT_EQ(editorWindow(host), nullptr) << "hiding the page closes the editor";
@@ -186,6 +180,99 @@ TEST(PropertyPage, ReleasedWhileShownClosesTheEditor) {
     EXPECT_EQ(pageWindow(host), nullptr);
     EXPECT_EQ(holder.effect()->dispatcher(holder.effect(), vst::effEditOpen, 0, 0, host.handle(), 0.0f), 1);
     holder.effect()->dispatcher(holder.effect(), vst::effEditClose, 0, 0, nullptr, 0.0f);
+}
+
+// ---- as a DirectX host does it, through the module's classes ----------------------------------
+
+/// An object of the module made by its class factory, as CoCreateInstance would.
+template <class I> I* createFromModule(REFCLSID clsid, REFIID iid) {
+    IClassFactory* factory = nullptr;
+    if (FAILED(pellucer::dx::test::getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
+    I* object = nullptr;
+    factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object));
+    factory->Release();
+    return object;
+}
+
+/// Where the page's picture goes: PELLUCER_SCREENSHOT_DIR when set, else beside the test program.
+std::filesystem::path screenshotFolder() {
+    if (const char* folder = std::getenv("PELLUCER_SCREENSHOT_DIR"))
+        return folder;
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    return std::filesystem::path(program).parent_path();
+}
+
+TEST(PropertyPage, TheFiltersOwnPageShowsTheEditorOfItsEffect) {
+    gt::WindowTestLock lock;
+    ASSERT_TRUE(lock.held());
+    IBaseFilter* filter = createFromModule<IBaseFilter>(pellucer::dx::kClsidEffectFilter, IID_IBaseFilter);
+    ASSERT_NE(filter, nullptr);
+    ISpecifyPropertyPages* specify = nullptr;
+    ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(&specify)), S_OK);
+    CAUUID pages{};
+    ASSERT_EQ(specify->GetPages(&pages), S_OK);
+    specify->Release();
+    ASSERT_EQ(pages.cElems, 1u);
+    const CLSID pageClass = pages.pElems[0];
+    CoTaskMemFree(pages.pElems);
+    IPropertyPage* page = createFromModule<IPropertyPage>(pageClass, IID_IPropertyPage);
+    ASSERT_NE(page, nullptr);
+
+    // The host hands the page its filter; the page finds the effect through it.
+    IUnknown* objects[] = {filter};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    IEffectAccess* access = nullptr;
+    ASSERT_EQ(filter->QueryInterface(pellucer::dx::kIidEffectAccess, reinterpret_cast<void**>(&access)), S_OK);
+    vst::AEffect* effect = nullptr;
+    ASSERT_EQ(access->GetEffect(&effect), S_OK);
+    access->Release();
+    ASSERT_NE(effect, nullptr);
+
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    gt::HostWindow host(info.size.cx + 20, info.size.cy + 20);
+    ASSERT_NE(host.handle(), nullptr);
+    const RECT rect{0, 0, info.size.cx, info.size.cy};
+    if (info.pszTitle != nullptr)
+        CoTaskMemFree(info.pszTitle);
+    if (info.pszDocString != nullptr)
+        CoTaskMemFree(info.pszDocString);
+    if (info.pszHelpFile != nullptr)
+        CoTaskMemFree(info.pszHelpFile);
+    ASSERT_EQ(page->Activate(host.handle(), &rect, FALSE), S_OK);
+
+    // Shown twice, opened once: one editor in the page, and the effect refuses a second one.
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    gt::settle();
+    HWND editor = editorWindow(host);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(GetWindow(editor, GW_HWNDNEXT), nullptr);
+    EXPECT_EQ(effect->dispatcher(effect, vst::effEditOpen, 0, 0, host.handle(), 0.0f), 0);
+
+    // The page as the host shows it, with the editor in it: mostly drawn, not a blank dialog.
+    const pellucer::gui::PixelBuffer shot = gt::captureWindow(pageWindow(host));
+    ASSERT_FALSE(shot.empty());
+    RECT editorRect{};
+    GetClientRect(editor, &editorRect);
+    const pellucer::gui::PixelBuffer blank(shot.width(), shot.height());
+    EXPECT_GT(gt::changedPixels(shot, blank, {0, 0, shot.width(), shot.height()}),
+              editorRect.right * editorRect.bottom / 2);
+    const std::filesystem::path png = screenshotFolder() / "property-page.png";
+    ASSERT_TRUE(pellucer::gui::test::writePng(png, shot)) << png.string();
+    EXPECT_GT(std::filesystem::file_size(png), static_cast<uintmax_t>(shot.width() * shot.height() * 3));
+
+    ASSERT_EQ(page->Show(SW_HIDE), S_OK);
+    gt::settle();
+    EXPECT_EQ(editorWindow(host), nullptr) << "hiding the page closes the editor";
+    EXPECT_EQ(effect->dispatcher(effect, vst::effEditIdle, 0, 0, nullptr, 0.0f), 0) << "no editor left open";
+
+    ASSERT_EQ(page->Deactivate(), S_OK);
+    EXPECT_EQ(page->SetObjects(0, nullptr), S_OK);
+    EXPECT_EQ(page->Release(), 0u);
+    EXPECT_EQ(filter->Release(), 0u);
 }
 
 } // namespace

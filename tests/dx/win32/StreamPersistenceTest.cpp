@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "core/Parameters.h"
+#include "dx/EffectAccess.h"
+#include "dx/EffectFilter.h"
+#include "dx/Identifiers.h"
 #include "dx/StreamPersistence.h"
 #include "vst/VstAbi.h"
 
@@ -217,3 +220,84 @@ TEST(StreamPersistence, DamagedStreamsNeverCrashAndRefusedOnesChangeNothing) {
 }
 
 } // namespace
+
+// ---- through the filter's IPersistStream --------------------------------------------------------
+
+namespace filtertest {
+
+using namespace pellucer::dx;
+
+/// A filter built as the class factory builds it, holding one reference.
+struct Filter {
+    Filter() {
+        HRESULT status = S_OK;
+        unknown = createEffectFilter(nullptr, &status);
+        if (unknown != nullptr) {
+            unknown->AddRef();
+            unknown->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist));
+            IEffectAccess* access = nullptr;
+            if (SUCCEEDED(unknown->QueryInterface(kIidEffectAccess, reinterpret_cast<void**>(&access)))) {
+                access->GetEffect(&effect);
+                access->Release();
+            }
+        }
+    }
+    ~Filter() {
+        if (persist != nullptr)
+            persist->Release();
+        if (unknown != nullptr)
+            unknown->Release();
+    }
+    std::vector<float> values() const {
+        std::vector<float> v;
+        for (int32_t i = 0; i < pellucer::kNumParams; ++i)
+            v.push_back(effect->getParameter(effect, i));
+        return v;
+    }
+    IUnknown* unknown = nullptr;
+    IPersistStream* persist = nullptr;
+    vst::AEffect* effect = nullptr;
+};
+
+TEST(FilterPersistence, ProjectSavedFromOneFilterRestoresEveryParameterInAnother) {
+    Filter source;
+    ASSERT_NE(source.persist, nullptr);
+    ASSERT_NE(source.effect, nullptr);
+    CLSID clsid{};
+    EXPECT_EQ(source.persist->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, kClsidEffectFilter));
+    for (int32_t i = 1; i < pellucer::kReserved; ++i)
+        source.effect->setParameter(source.effect, i, static_cast<float>((i * 53) % 97) / 96.0f);
+    EXPECT_EQ(source.persist->IsDirty(), S_FALSE) << "parameter changes alone do not make it dirty";
+
+    IStream* stream = streamOver({});
+    ASSERT_EQ(source.persist->Save(stream, FALSE), S_OK);
+    EXPECT_EQ(source.persist->IsDirty(), S_OK);
+    const std::vector<uint8_t> bytes = contents(stream);
+    stream->Release();
+    ULARGE_INTEGER estimate{};
+    EXPECT_EQ(source.persist->GetSizeMax(&estimate), S_OK);
+    EXPECT_EQ(estimate.QuadPart, StreamPersistence::kHeaderBytes);
+    ASSERT_EQ(bytes.size(), 24u + 4u + 4852u);
+
+    Filter target;
+    ASSERT_NE(target.persist, nullptr);
+    const std::vector<float> before = target.values();
+    ASSERT_NE(before, source.values());
+    // A damaged copy first: refused, and the filter's effect keeps its state.
+    IStream* damaged = streamOver(withHeader(bytes, "12x"));
+    EXPECT_EQ(target.persist->Load(damaged), VFW_E_INVALID_FILE_FORMAT);
+    damaged->Release();
+    IStream* cut = streamOver(std::vector<uint8_t>(bytes.begin(), bytes.end() - 100));
+    EXPECT_EQ(target.persist->Load(cut), E_FAIL);
+    cut->Release();
+    EXPECT_EQ(target.values(), before);
+
+    IStream* good = streamOver(bytes);
+    EXPECT_EQ(target.persist->Load(good), S_OK);
+    good->Release();
+    EXPECT_EQ(target.values(), source.values());
+    EXPECT_EQ(target.persist->Load(nullptr), E_POINTER);
+}
+
+} // namespace filtertest
