@@ -6,10 +6,22 @@
 // the host services it obtains on Connect. It is a part of the filter, not an object of its own:
 // its interfaces' IUnknown is the filter's.
 //
+// MIDI that the host streams (OnEvents, OnInput) goes into a time-ordered queue that the
+// streaming thread walks piece by piece (prepareMidi/retireMidi) and that transport start and stop
+// empty. The queue holds at most MidiEventQueue::kDefaultCapacity (4096) events, reserved when
+// the part is made: a host that sends more than that ahead of the stream loses its newest events
+// (the call answers S_FALSE) instead of growing memory. The effect has no MIDI-driven
+// parameters: nothing of the queue reaches it. The host's name requests are forwarded to the
+// part's MIDI name provider, which the part holds one reference to from construction to
+// destruction.
+//
 // Every method runs under the filter lock.
 
 #include <cstdint>
+#include <memory>
 
+#include "dx/MidiEventQueue.h"
+#include "dx/MidiNameProvider.h"
 #include "dx/SequencerInterfaces.h"
 #include "dx/VstEffectAdapter.h"
 
@@ -21,7 +33,8 @@ class SequencerIntegration final : public ISequencerIntegration,
                                    public TempoSource {
 public:
     /// `outer` is the filter's IUnknown (every IUnknown call goes there); the adapter holds the
-    /// filter lock and the stream position that OnStart sets.
+    /// filter lock and the stream position that OnStart sets. Creates the MIDI queue and the
+    /// name provider; status() tells whether that worked.
     SequencerIntegration(IUnknown* outer, VstEffectAdapter& adapter);
     ~SequencerIntegration();
     SequencerIntegration(const SequencerIntegration&) = delete;
@@ -39,12 +52,12 @@ public:
     HRESULT STDMETHODCALLTYPE OnStart(LONGLONG hostTime) override;
     HRESULT STDMETHODCALLTYPE OnTimeChange(LONGLONG oldHostTime, LONGLONG newHostTime) override;
     HRESULT STDMETHODCALLTYPE OnStop(LONGLONG hostTime) override;
-    /// E_UNEXPECTED before Connect, E_POINTER for a null list; the queue is not built yet
-    /// (E_NOTIMPL).
     HRESULT STDMETHODCALLTYPE OnEvents(LONGLONG hostTime, DWORD flags,
                                        const SequencerEventList* events) override;
     HRESULT STDMETHODCALLTYPE OnInput(LONGLONG hostTime, const RawMidiList* messages) override;
-    // The MIDI name lists: not provided yet (E_NOTIMPL; E_POINTER for a null out-pointer).
+    // The MIDI name lists, forwarded to the provider by slot order: OnBankPatchSelected →
+    // OnPatchSelected, IsBankPatchValid → HasPatchNoteNames, OnBankPatchChanged → IsPatchValid.
+    // A null out-pointer reaches the provider, which answers E_POINTER after its range checks.
     HRESULT STDMETHODCALLTYPE OnBankPatchSelected(LONG bank, LONG patch) override;
     HRESULT STDMETHODCALLTYPE IsBankPatchValid(LONG bank, LONG patch) override;
     HRESULT STDMETHODCALLTYPE OnBankPatchChanged(LONG bank, LONG patch) override;
@@ -66,13 +79,17 @@ public:
     bool tempoAt(int64_t position, int32_t& hundredthsBpm) override;
 
     // -- for the filter -------------------------------------------------------------------
+    /// S_OK, or E_OUTOFMEMORY when the MIDI queue or the name provider could not be made (the
+    /// filter's constructor then fails with it).
+    HRESULT status() const { return queue_ != nullptr && names_ != nullptr ? S_OK : E_OUTOFMEMORY; }
     bool isConnected() const { return connected_; }
     bool isRunning() const { return running_; }
     /// Stream frame at which the sequencer started (OnStart), moved by OnTimeChange.
     int64_t startPosition() const { return startPosition_; }
-    LONG trackState(DWORD setting) const {
-        return setting < ITrackState::kSettingCount ? trackState_[setting] : 0;
-    }
+    /// A track setting of MIDI channel 1 (status nibble 0); 0 when never set or out of range.
+    LONG trackState(DWORD setting) const { return trackState(0, setting); }
+    /// A track setting of status-nibble channel `channel` (0..15); 0 when never set or out of range.
+    LONG trackState(int channel, DWORD setting) const;
     /// Host time ↔ stream frames through the host's converter; E_UNEXPECTED before Connect.
     HRESULT hostTimeToSamples(LONGLONG hostTime, LONGLONG* samples);
     HRESULT samplesToHostTime(LONGLONG samples, LONGLONG* hostTime);
@@ -81,16 +98,29 @@ public:
     IHostTimeConverter* timeConverter() const { return timeConverter_; }
     IPinChangeSink* pinChangeSink() const { return pinChangeSink_; }
 
-    /// The MIDI queue's steps around each processed piece: the events of [position,
-    /// position + frames) are made current before it, and those before `position` retired after.
-    /// The queue is empty until MIDI input is handled.
-    void prepareMidi(int64_t position, int32_t frames) { (void)position, (void)frames; }
-    void retireMidi(int64_t position) { (void)position; }
+    /// The MIDI queue's steps around each processed piece, on the streaming thread under the
+    /// filter lock; `position` is in stream frames. prepareMidi makes the events of [position,
+    /// position + frames) current (their notes are tracked); retireMidi, after the piece, drops
+    /// every event and ended note before `position` (the piece's end). Neither allocates, and
+    /// nothing is passed to the effect.
+    void prepareMidi(int64_t position, int32_t frames);
+    void retireMidi(int64_t position);
+
+    /// Read-only view of the queue (times relative to startPosition()), for inspection; null
+    /// only when status() failed.
+    const MidiEventQueue* midiQueue() const { return queue_.get(); }
+    /// Events handed to processed pieces by prepareMidi since the part was made.
+    uint64_t preparedEventCount() const { return preparedEvents_; }
 
 private:
     void releaseHostServices();
-    /// Drops queued MIDI events and tracked notes (none are kept yet).
-    void flushMidi() {}
+    /// Drops queued MIDI events and tracked notes.
+    void flushMidi();
+    /// Stream frame `frames` relative to the start position, saturated to the 64-bit range.
+    int64_t relativeToStart(LONGLONG frames) const;
+    /// Converts `hostTime` and queues `message` (packed short message) there. S_FALSE when the
+    /// queue was full; the converter's failure as it is.
+    HRESULT queueMessage(LONGLONG hostTime, uint32_t message);
 
     IUnknown* outer_;
     VstEffectAdapter& adapter_;
@@ -102,7 +132,11 @@ private:
     bool connected_ = false;
     bool running_ = false;
     int64_t startPosition_ = 0;
-    LONG trackState_[ITrackState::kSettingCount] = {};
+    // The queue also stores the per-channel track settings.
+    std::unique_ptr<MidiEventQueue> queue_;
+    uint64_t preparedEvents_ = 0;
+    // One reference, held from construction to destruction.
+    MidiNameProvider* names_ = nullptr;
 };
 
 } // namespace pellucer::dx

@@ -15,7 +15,8 @@ namespace pellucer::dx {
 
 // -- what the host passes in --------------------------------------------------------------------
 
-/// One MIDI event of a host event list: a host time and a MIDI short message.
+/// One MIDI event of a host event list: a host time and a MIDI channel message. The time is the
+/// event's own position on the host's time line (not an offset from the list's time).
 struct SequencerEvent {
     LONGLONG hostTime;
     BYTE status; ///< status byte: type in the high nibble, channel in the low nibble
@@ -31,7 +32,9 @@ struct SequencerEventList {
 };
 
 /// Raw MIDI from a live input, handed to OnInput: packed short messages (status in the low
-/// byte, then the two data bytes), each with its host time.
+/// byte, then the two data bytes, the highest byte unused), each with its own host time. Every
+/// message is complete, as a MIDI input driver delivers it: there is no running status, and a
+/// message whose first byte is a data byte is skipped.
 struct RawMidiMessage {
     LONGLONG hostTime;
     DWORD message;
@@ -80,22 +83,31 @@ struct ISequencerIntegration : public IUnknown {
     /// (optional). Consumes one reference to `context`: it is released once before returning.
     /// E_UNEXPECTED when already connected, E_POINTER for a null context.
     virtual HRESULT STDMETHODCALLTYPE Connect(IUnknown* context) = 0;
-    /// Releases every host service.
+    /// Releases every host service and drops queued MIDI (its times are the host's).
     virtual HRESULT STDMETHODCALLTYPE Disconnect() = 0;
-    /// Transport starts at `hostTime`: queued MIDI is dropped and the stream position is set.
+    /// Transport starts at `hostTime`: queued MIDI is dropped, the stream position is set, and
+    /// the per-channel track settings start again from 0.
     virtual HRESULT STDMETHODCALLTYPE OnStart(LONGLONG hostTime) = 0;
     /// The host moved its time line while playing.
     virtual HRESULT STDMETHODCALLTYPE OnTimeChange(LONGLONG oldHostTime, LONGLONG newHostTime) = 0;
     /// Transport stops: queued MIDI is dropped.
     virtual HRESULT STDMETHODCALLTYPE OnStop(LONGLONG hostTime) = 0;
-    /// Track MIDI for the queue; `flags` are the host's (none defined).
+    /// Track MIDI for the queue. Each event is placed at its own host time, converted to stream
+    /// frames; `hostTime` is the time the host sent the list for and `flags` are the host's (none
+    /// defined): neither affects placement. Channel messages are queued; system messages and
+    /// status bytes without their top bit are skipped. S_OK when every channel message was
+    /// queued, S_FALSE when the queue was full and some were dropped; a failure of the host's
+    /// time converter is returned at once (events before it stay queued). E_UNEXPECTED before
+    /// Connect, E_POINTER for a null list (or a list with events but a null array).
     virtual HRESULT STDMETHODCALLTYPE OnEvents(LONGLONG hostTime, DWORD flags,
                                                const SequencerEventList* events) = 0;
-    /// Live MIDI input for the queue.
+    /// Live MIDI input for the queue, with the same placement, skipping and results as OnEvents.
     virtual HRESULT STDMETHODCALLTYPE OnInput(LONGLONG hostTime, const RawMidiList* messages) = 0;
 
-    // MIDI name lists. The lists answered are the name-list objects (IUnknown here: the host asks
-    // them for its name-list interface).
+    // MIDI name lists, forwarded to the filter's name provider (IMidiNameProvider, whose slots
+    // follow in the same order): the answers are the provider's. The lists answered are the
+    // name-list objects with a reference (IUnknown here: the host asks them for its name-list
+    // interface).
     virtual HRESULT STDMETHODCALLTYPE OnBankPatchSelected(LONG bank, LONG patch) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsBankPatchValid(LONG bank, LONG patch) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnBankPatchChanged(LONG bank, LONG patch) = 0;
@@ -109,9 +121,20 @@ struct ISequencerIntegration : public IUnknown {
 };
 
 /// Per-channel track settings from the sequencer (kIidTrackState).
+///
+/// `setting` carries the setting number in its low word and the MIDI channel in its high word:
+/// 0 addresses the whole track (the setting is stored for all 16 channels), 1..16 one channel
+/// as a host numbers them (MIDI channel 1..16, status nibble 0..15). A host that knows nothing
+/// of channels passes the bare setting number and sets the track.
 struct ITrackState : public IUnknown {
     static constexpr DWORD kSettingCount = 6;
-    /// Setting 0..5 changed to `value`; E_INVALIDARG for other settings.
+    static constexpr DWORD kAllChannels = 0;
+    static constexpr DWORD kChannelCount = 16;
+    /// The `setting` argument for setting `number` of MIDI channel `channel` (1..16, or
+    /// kAllChannels).
+    static constexpr DWORD channelSetting(DWORD channel, DWORD number) { return (channel << 16) | number; }
+    /// Setting 0..5 of the channel(s) changed to `value`; E_INVALIDARG for another setting
+    /// number or a channel above 16.
     virtual HRESULT STDMETHODCALLTYPE SetTrackState(DWORD setting, LONG value) = 0;
 };
 
