@@ -136,14 +136,27 @@ AutomationResult AutomationTimeline::setParamValue(uint32_t index, float value, 
     // The record is set while the set lock is held (the order evaluation takes them in), so the
     // streaming thread never sees the parameter automated with its old value, or the new value
     // without the matching last-sent value.
+    const float present = presentValue(index);
     SetGuard guard(*lock_);
     if (!guard.held())
         return AutomationResult::lockTimeout;
+    activate(index, present);
     const float stored = envelopes_[index].setValue(value);
     if (countAsSent)
         lastSent_[index] = stored;
-    active_[index] = true;
     return AutomationResult::ok;
+}
+
+float AutomationTimeline::presentValue(uint32_t index) const {
+    return presentValues_ != nullptr ? presentValues_->presentValue(index) : kNotSent;
+}
+
+void AutomationTimeline::activate(uint32_t index, float present) {
+    // The record takes up the effect's value as well: an envelope whose first segment lies
+    // ahead must leave the effect alone until then, rather than send the record's old value.
+    if (!active_[index] && presentValues_ != nullptr)
+        lastSent_[index] = envelopes_[index].adoptValue(present);
+    active_[index] = true;
 }
 
 AutomationResult AutomationTimeline::addEnvelope(uint32_t index, const EnvelopeSegment* segments,
@@ -166,11 +179,12 @@ AutomationResult AutomationTimeline::addEnvelope(uint32_t index, const EnvelopeS
 
 AutomationResult AutomationTimeline::addToRecord(uint32_t index, const EnvelopeSegment* segments,
                                                  size_t count) {
+    const float present = presentValue(index);
     {
         SetGuard guard(*lock_);
         if (!guard.held())
             return AutomationResult::lockTimeout;
-        active_[index] = true;
+        activate(index, present);
     }
     // Outside the set lock: sorting a long envelope must not hold up other instances' streaming.
     const ParamEnvelope::AddResult result = envelopes_[index].addSegments(segments, count, sampleRate());

@@ -41,6 +41,16 @@ private:
     std::timed_mutex mutex_;
 };
 
+/// Where the timeline reads the value a parameter has in the effect right now (the effect's
+/// getParameter). Any thread may ask; the answer need not be clamped.
+class PresentValueSource {
+public:
+    virtual float presentValue(uint32_t index) = 0;
+
+protected:
+    ~PresentValueSource() = default;
+};
+
 /// Outcome of a host-facing operation; the COM layer maps it to an HRESULT.
 enum class AutomationResult {
     ok,          ///< S_OK
@@ -98,10 +108,18 @@ public:
 
     /// Evaluates every automated parameter at sample `position` and lists those whose effective
     /// value differs from the value last sent, with that value (effect units, within [0, 1]),
-    /// ascending by index; they count as sent from now on. A parameter's first evaluation only
-    /// records its value. `out` is cleared first; with a capacity of kNumParams it never
-    /// allocates. Empty when the set lock cannot be had.
+    /// ascending by index; they count as sent from now on. Without a present-value source a
+    /// parameter's first evaluation only records its value; with one, the value it had in the
+    /// effect when it became automated counts as sent, so the first evaluation sends exactly
+    /// when the effect has something else. `out` is cleared first; with a capacity of
+    /// kNumParams it never allocates. Empty when the set lock cannot be had.
     void changedParameters(int64_t position, std::vector<ParamChange>& out);
+
+    /// Where the effect's present values come from (null: nowhere). Whenever a parameter becomes
+    /// automated (SetParam, AddEnvelope, a captured change), its last-sent value is taken from
+    /// there: the effect may have moved (editor, program change) while nobody automated it, and
+    /// a host's first value must reach it. Set it before the host can call.
+    void setPresentValueSource(PresentValueSource* source) { presentValues_ = source; }
 
     /// A parameter's effective value in effect units (0 for an index of 39 or more).
     float effectiveValue(uint32_t index) const;
@@ -159,9 +177,16 @@ private:
 
     static bool validIndex(uint32_t index) { return index < static_cast<uint32_t>(kNumParams); }
     AutomationResult setParamValue(uint32_t index, float value, bool countAsSent);
+    /// The effect's present value of `index`, or kNotSent without a source. Read before the set
+    /// lock is taken, so that the effect is never called with the lock held.
+    float presentValue(uint32_t index) const;
+    /// Under the set lock: puts `index` into the active set. When it was not in it and a
+    /// present-value source is set, the record adopts the effect's value, which counts as sent.
+    void activate(uint32_t index, float present);
     AutomationResult addToRecord(uint32_t index, const EnvelopeSegment* segments, size_t count);
 
     std::unique_ptr<ActiveSetLock> lock_;
+    PresentValueSource* presentValues_ = nullptr;
     std::array<ParamEnvelope, kNumParams> envelopes_;
     std::atomic<int32_t> sampleRate_{kDefaultSampleRate};
     // Guarded by the set lock:

@@ -6,6 +6,7 @@
 
 #include "dx/FilterSetup.h"
 #include "dx/Identifiers.h"
+#include "dx/ParamAutomation.h"
 
 // The module's own VST entry (vst/PluginEntry.cpp): the filter hosts the effect it hands out.
 extern "C" vst::AEffect* VSTPluginMain(vst::audioMasterCallback host);
@@ -54,12 +55,27 @@ EffectFilter::EffectFilter(const WCHAR* objectName, IUnknown* outer, HRESULT* re
     : FilterBase(outer, kClsidEffectFilter, filterLockStorage_), sequencer_(outerUnknown(), adapter_),
       adapter_(filterLockStorage_) {
     (void)objectName; // a debugging name in other filter frameworks; nothing uses it here
-    HRESULT status = adapter_.create(entry != nullptr ? entry : &VSTPluginMain);
+    // The sequencer part built its MIDI queue and name provider first.
+    HRESULT status = sequencer_.status();
+    if (SUCCEEDED(status))
+        status = adapter_.create(entry != nullptr ? entry : &VSTPluginMain);
     if (SUCCEEDED(status)) {
         adapter_.setTempoSource(&sequencer_);
+        persistence_ = StreamPersistence(adapter_.effect());
         inputPin_ = new (std::nothrow) EffectInputPin(*this);
         if (inputPin_ == nullptr)
             status = E_OUTOFMEMORY;
+    }
+    if (SUCCEEDED(status)) {
+        // The media-parameters object splits buffers at its change times and hears the
+        // effect's editor gestures; it reads the effect's present values through its record.
+        mediaParams_ = ParamAutomation::create(baseFilter(), adapter_.effect());
+        if (mediaParams_ == nullptr) {
+            status = E_OUTOFMEMORY;
+        } else {
+            automation_ = mediaParams_;
+            adapter_.setCaptureListener(mediaParams_);
+        }
     }
     if (SUCCEEDED(status)) {
         changeTimes_.reserve(256);
@@ -91,6 +107,12 @@ EffectFilter::~EffectFilter() {
             delete pin;
         outputs_.clear();
     }
+    // The effect's editor may still report gestures until the adapter closes it.
+    adapter_.setCaptureListener(nullptr);
+    automation_ = nullptr;
+    if (mediaParams_ != nullptr)
+        mediaParams_->releaseOwnerReference();
+    mediaParams_ = nullptr;
     delete inputPin_;
     inputPin_ = nullptr;
 }
@@ -119,13 +141,25 @@ HRESULT EffectFilter::nonDelegatingQueryInterface(REFIID iid, void** object) {
         return handOut(static_cast<IEffectAccess*>(this), object);
     if (IsEqualIID(iid, IID_ISpecifyPropertyPages))
         return handOut(static_cast<ISpecifyPropertyPages*>(this), object);
-    // IPersistStream comes with the filter's persistence part.
+    if (IsEqualIID(iid, IID_IPersistStream))
+        return handOut(static_cast<IPersistStream*>(this), object);
     if (IsEqualIID(iid, kIidSequencerIntegration) || IsEqualIID(iid, kIidSequencerIntegrationAlias))
         return handOut(static_cast<ISequencerIntegration*>(&sequencer_), object);
     if (IsEqualIID(iid, kIidTrackState))
         return handOut(static_cast<ITrackState*>(&sequencer_), object);
     if (IsEqualIID(iid, kIidHostCallbackHolder))
         return handOut(static_cast<IHostCallbackHolder*>(&sequencer_), object);
+    // The media-parameters object's interfaces, while it exists.
+    if (mediaParams_ != nullptr) {
+        if (IsEqualIID(iid, kIidMediaParams))
+            return handOut(static_cast<IMediaParamsPublished*>(mediaParams_), object);
+        if (IsEqualIID(iid, kIidMediaParamInfo))
+            return handOut(static_cast<IMediaParamInfo*>(mediaParams_), object);
+        if (IsEqualIID(iid, kIidParamsSetUICallback))
+            return handOut(static_cast<IMediaParamsSetUICallback*>(mediaParams_), object);
+        if (IsEqualIID(iid, kIidParamsUICallback))
+            return handOut(static_cast<IMediaParamsUICallback*>(mediaParams_), object);
+    }
     return FilterBase::nonDelegatingQueryInterface(iid, object);
 }
 
@@ -140,6 +174,28 @@ HRESULT EffectFilter::GetPages(CAUUID* pages) {
     pages->cElems = 1;
     pages->pElems[0] = kClsidPropertyPage;
     return S_OK;
+}
+
+HRESULT EffectFilter::GetClassID(CLSID* clsid) { return FilterBase::GetClassID(clsid); }
+
+HRESULT EffectFilter::IsDirty() {
+    LockGuard guard(filterLock());
+    return persistence_.isDirty();
+}
+
+HRESULT EffectFilter::Load(IStream* stream) {
+    LockGuard guard(filterLock());
+    return persistence_.load(stream);
+}
+
+HRESULT EffectFilter::Save(IStream* stream, BOOL clearDirty) {
+    LockGuard guard(filterLock());
+    return persistence_.save(stream, clearDirty);
+}
+
+HRESULT EffectFilter::GetSizeMax(ULARGE_INTEGER* size) {
+    LockGuard guard(filterLock());
+    return persistence_.getSizeMax(size);
 }
 
 HRESULT EffectFilter::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }

@@ -23,10 +23,13 @@
 #include "dx/EffectAccess.h"
 #include "dx/EffectPins.h"
 #include "dx/SequencerIntegration.h"
+#include "dx/StreamPersistence.h"
 #include "dx/VstEffectAdapter.h"
 #include "dx/base/FilterBase.h"
 
 namespace pellucer::dx {
+
+class ParamAutomation;
 
 /// The filter lock, constructed before the filter base and the parts that share it.
 class FilterLockOwner {
@@ -37,6 +40,7 @@ protected:
 class EffectFilter final : private FilterLockOwner,
                            public FilterBase,
                            public ISpecifyPropertyPages,
+                           public IPersistStream,
                            public IEffectAccess {
 public:
     /// Output pins a new filter has.
@@ -52,9 +56,11 @@ public:
                  VstEffectAdapter::EntryPoint entry = nullptr);
 
     PELLUCER_DELEGATING_UNKNOWN
-    /// In this order: IDispatch and the effect-access interface, ISpecifyPropertyPages, the
+    /// In this order: IDispatch and the effect-access interface, ISpecifyPropertyPages,
+    /// IPersistStream, the
     /// sequencer integration interface (two identifiers), the track-state interface, the
-    /// host-callback holder, then the filter base's interfaces.
+    /// host-callback holder, the media-parameters object's four interfaces (IMediaParams,
+    /// IMediaParamInfo, the two UI-callback interfaces), then the filter base's interfaces.
     HRESULT nonDelegatingQueryInterface(REFIID iid, void** object) override;
 
     // IMediaFilter: every connected output pin first (inactive, active, run), then the filter.
@@ -64,6 +70,15 @@ public:
 
     // ISpecifyPropertyPages: exactly the filter's property page.
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+
+    // IPersist (of IBaseFilter and IPersistStream alike): the filter's class.
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
+    // IPersistStream: the effect's state chunk behind a version header, read and written under
+    // the filter lock, so that a project never saves or loads half a buffer's parameters.
+    HRESULT STDMETHODCALLTYPE IsDirty() override;
+    HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
 
     // IDispatch (of the effect-access interface): not implemented.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
@@ -115,6 +130,10 @@ public:
     /// The automation that splits buffers (the media-parameters object); null: one piece.
     void setAutomationSource(AutomationSource* source);
     AutomationSource* automationSource() const { return automation_; }
+    /// The media-parameters object (IMediaParams, IMediaParamInfo, the UI callbacks); it is
+    /// the automation source unless a test replaced it. Null only in a filter whose
+    /// construction failed.
+    ParamAutomation* mediaParams() const { return mediaParams_; }
 
     /// The input pin's Receive, after its streaming checks.
     HRESULT receive(IMediaSample* sample);
@@ -145,11 +164,13 @@ private:
 
     SequencerIntegration sequencer_;
     VstEffectAdapter adapter_;
+    StreamPersistence persistence_{nullptr}; // given the effect once the adapter has built it
     EffectInputPin* inputPin_ = nullptr;
     std::vector<EffectOutputPin*> outputs_;
     // One per output pin, filled for every input buffer.
     std::vector<OutputDescriptor> descriptors_;
     AutomationSource* automation_ = nullptr;
+    ParamAutomation* mediaParams_ = nullptr; ///< the filter's reference
     std::vector<int64_t> changeTimes_;
     std::vector<int32_t> changedParameters_;
     int64_t streamPosition_ = 0;

@@ -196,6 +196,15 @@ float ParamEnvelope::setValue(float hostValue) {
     return value;
 }
 
+float ParamEnvelope::adoptValue(float effectValue) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!capture_) {
+        currentValue_ = sanitized(effectValue, currentValue_);
+        lastSetValue_ = currentValue_;
+    }
+    return effectiveLocked();
+}
+
 ParamEnvelope::AddResult ParamEnvelope::addSegments(const EnvelopeSegment* segments, size_t count,
                                                     int32_t sampleRate) {
     if (count == 0 || segments == nullptr)
@@ -224,12 +233,14 @@ ParamEnvelope::AddResult ParamEnvelope::addSegments(const EnvelopeSegment* segme
     }
 
     // A host that sends an envelope again from a point already played replaces what it sent
-    // before: the stored segments the search places before the new start go.
+    // before: the stored segments the search places before the new start go. Only earlier
+    // segments: a batch whose own order is not ascending (its last segment starting first) must
+    // not lose its other segments to the search.
     const std::ptrdiff_t found = findSegment(segments_, earliest);
     size_t removed = 0;
     if (found > 0 && earliest < furthestEvaluated_) {
-        removed = static_cast<size_t>(found);
-        segments_.erase(segments_.begin(), segments_.begin() + found);
+        removed = std::min(static_cast<size_t>(found), stored);
+        segments_.erase(segments_.begin(), segments_.begin() + static_cast<std::ptrdiff_t>(removed));
     }
 
     // The stored part was sorted already: sort the new part and merge, which gives the same

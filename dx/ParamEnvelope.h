@@ -138,6 +138,11 @@ public:
     /// range. Answers the stored internal value.
     float setValue(float hostValue);
 
+    /// Takes up the value the effect has (effect units) as the record's value, explicitly set or
+    /// not, unless the record is in capture (the editor's value holds). NaN keeps the present
+    /// value; others are clamped. Answers the effective value afterwards.
+    float adoptValue(float effectValue);
+
     /// Adds segments (host units), each snapped to the sample grid of `sampleRate`. When the
     /// earliest new start lies before the furthest time evaluated so far, the stored segments the
     /// search places before it are dropped, so that a host re-sending an envelope from an earlier

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -212,6 +213,72 @@ TEST(AutomationTimeline, FirstEvaluationRecordsThenChangesAreSentOnce) {
     timeline.changedParameters(300, changes);
     EXPECT_TRUE(changes.empty());
     EXPECT_EQ(changes.data(), storage);
+}
+
+/// The effect's present values, as the filter reads them through the effect's record.
+struct EffectValues final : PresentValueSource {
+    float presentValue(uint32_t index) override { return values[index]; }
+    std::array<float, kNumParams> values{};
+};
+
+TEST(AutomationTimeline, WithTheEffectsValuesTheFirstValueIsSentExactlyWhenItDiffers) {
+    EffectValues effect;
+    effect.values[kInputGain] = 0.3f;
+    effect.values[kOutputGain] = 0.8f;
+    effect.values[kDelayLevel] = 0.6f;
+    effect.values[kDoublerStereo] = 7.0f; // an effect may hold anything
+    AutomationTimeline timeline;
+    timeline.setPresentValueSource(&effect);
+    std::vector<ParamChange> changes;
+
+    timeline.setParam(kInputGain, 0.3f);  // what the effect has already
+    timeline.setParam(kOutputGain, 0.5f); // something else: the very first SetParam must arrive
+    timeline.setParam(kDoublerStereo, 1.0f);
+    timeline.changedParameters(0, changes);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].index, kOutputGain);
+    EXPECT_EQ(changes[0].value, 0.5f);
+
+    // An envelope whose segment lies ahead leaves the effect's value alone until it starts.
+    const EnvelopeSegment later = linear(kSecond, 2 * kSecond, 0.0f, 1.0f);
+    ASSERT_EQ(timeline.addEnvelope(kDelayLevel, &later, 1), Result::ok);
+    float value = 0.0f;
+    timeline.getParam(kDelayLevel, &value);
+    EXPECT_EQ(value, 0.6f);
+    timeline.changedParameters(22050, changes);
+    EXPECT_TRUE(changes.empty());
+    timeline.changedParameters(44100, changes);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].value, 0.0f);
+
+    // Left alone, then moved in the effect (its editor, a program change): automated again,
+    // the host's value is compared with the effect's new one, not with what was sent before.
+    ASSERT_EQ(timeline.flushEnvelope(kOutputGain, std::numeric_limits<int64_t>::min(),
+                                     std::numeric_limits<int64_t>::max()),
+              Result::ok);
+    effect.values[kOutputGain] = 0.9f;
+    timeline.setParam(kOutputGain, 0.5f);
+    timeline.changedParameters(50000, changes);
+    ASSERT_EQ(changes.size(), 2u); // Delay Level follows its ramp meanwhile
+    EXPECT_EQ(changes[0].index, kDelayLevel);
+    EXPECT_EQ(changes[1].index, kOutputGain);
+    EXPECT_EQ(changes[1].value, 0.5f);
+    // While it stays automated, the effect's value is not read again.
+    effect.values[kOutputGain] = 0.1f;
+    timeline.setParam(kOutputGain, 0.5f);
+    timeline.changedParameters(51000, changes);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].index, kDelayLevel);
+
+    // A captured parameter keeps the editor's value when it becomes automated.
+    const uint32_t eq[] = {kEqLowGain};
+    const float captured[] = {0.25f};
+    effect.values[kEqLowGain] = 0.25f;
+    timeline.beginCapture(eq, 1);
+    ASSERT_EQ(timeline.paramsChanged(eq, 1, captured), Result::ok);
+    timeline.changedParameters(52000, changes);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].index, kDelayLevel);
 }
 
 TEST(AutomationTimeline, ValuesReachTheEffectWithinTheUnitRange) {

@@ -248,6 +248,18 @@ TEST(ParamEnvelopeAdd, ASegmentBeforeTheFurthestEvaluatedTimeReplacesTheEnvelope
         EXPECT_EQ(envelope.segmentCount(), 3u);
         EXPECT_EQ(envelope.segments()[0].rtStart, kSecond);
     }
+    { // a replacing batch out of order: only the earlier segments go, never the batch's own
+        ParamEnvelope envelope(floatRow());
+        envelope.addSegments(first, 2, 44100);
+        envelope.evaluate(kSecond * 3 / 2);
+        const EnvelopeSegment batch[] = {segment(kSecond, 2 * kSecond, 0.1f, 0.2f),
+                                         segment(3 * kSecond, 4 * kSecond, 0.2f, 0.3f),
+                                         segment(kSecond / 2, kSecond, 0.4f, 0.1f)};
+        envelope.addSegments(batch, 3, 44100);
+        ASSERT_EQ(envelope.segmentCount(), 3u);
+        EXPECT_EQ(envelope.segments()[0].valStart, 0.4f);
+        EXPECT_EQ(envelope.segments()[2].valStart, 0.2f);
+    }
 }
 
 TEST(ParamEnvelopeAdd, AMillionSegmentsInAnyOrderAreSortedOnce) {

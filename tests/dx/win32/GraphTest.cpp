@@ -232,7 +232,7 @@ TEST_F(EffectFilterGraph, PartialFramesAndEmptySamplesAreHarmless) {
 
 TEST_F(EffectFilterGraph, PinsAreInputThenEightNumberedOutputs) {
     for (int instance = 0; instance < 2; ++instance) {
-        SCOPED_TRACE("instance " + std::to_string(instance + 1));
+        SCOPED_TRACE(testing::Message() << "instance " << instance + 1);
         ComPtr<IBaseFilter> filter;
         ASSERT_EQ(createEffectFilter(filter), S_OK);
         const std::vector<ComPtr<IPin>> pins = pinsOf(filter.get());

@@ -137,6 +137,36 @@ std::vector<float> ReferenceEffect::process(const std::vector<float>& interleave
     return out;
 }
 
+std::vector<float> ReferenceEffect::processInPieces(const std::vector<float>& interleaved,
+                                                    std::vector<int64_t> cuts,
+                                                    const std::vector<ParameterPush>& pushes) {
+    const auto frames = static_cast<int64_t>(interleaved.size() / 2);
+    cuts.push_back(frames);
+    std::sort(cuts.begin(), cuts.end());
+    std::vector<uint32_t> pieces;
+    std::vector<int64_t> starts;
+    int64_t at = 0;
+    for (const int64_t cut : cuts) {
+        for (int64_t end = std::min(cut, frames); at < end;) {
+            const int64_t n = std::min<int64_t>(end - at, 32767);
+            starts.push_back(at);
+            pieces.push_back(static_cast<uint32_t>(n));
+            at += n;
+        }
+    }
+    std::vector<float> out(interleaved.size(), 0.0f);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        for (const ParameterPush& push : pushes)
+            if (push.frame == starts[k] && effect_ != nullptr)
+                effect_->setParameter(effect_, push.index, push.value);
+        const auto first = interleaved.begin() + static_cast<std::ptrdiff_t>(2 * starts[k]);
+        const std::vector<float> piece(first, first + static_cast<std::ptrdiff_t>(2 * pieces[k]));
+        const std::vector<float> rendered = process(piece, {pieces[k]});
+        std::copy(rendered.begin(), rendered.end(), out.begin() + static_cast<std::ptrdiff_t>(2 * starts[k]));
+    }
+    return out;
+}
+
 std::vector<uint32_t> framesOf(const StreamPlan& plan) {
     std::vector<uint32_t> frames;
     for (const SampleSpec& s : plan.samples)

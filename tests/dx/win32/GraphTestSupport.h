@@ -111,6 +111,13 @@ EffectSettings busySettings();
 /// Another busy program, different from busySettings().
 EffectSettings otherBusySettings();
 
+/// A value sent to an effect before the piece of the stream that starts at `frame`.
+struct ParameterPush {
+    int64_t frame = 0;
+    int32_t index = 0;
+    float value = 0.0f;
+};
+
 /// An effect from the same module's VST entry, driven as the filter drives its own: the sample
 /// rate through setSampleRate only, then the same settings, then processReplacing in the same
 /// block sizes.
@@ -125,6 +132,12 @@ public:
     /// Interleaved stereo in, interleaved stereo out, in blocks of the given frame counts (each
     /// at most 32,767 frames; zero-frame blocks are skipped).
     std::vector<float> process(const std::vector<float>& interleaved, const std::vector<uint32_t>& blockFrames);
+    /// Interleaved stereo in and out, in pieces cut at every frame of `cuts` (any order,
+    /// duplicates allowed; pieces longer than 32,767 frames are cut further), with each push
+    /// sent through setParameter before the piece that starts at its frame, as the filter's
+    /// automation does.
+    std::vector<float> processInPieces(const std::vector<float>& interleaved, std::vector<int64_t> cuts,
+                                       const std::vector<ParameterPush>& pushes);
 
 private:
     vst::AEffect* effect_ = nullptr;
