@@ -273,56 +273,56 @@ IMediaParamsUICallback* ParamAutomation::hostCallback() {
 // of the same size); each call stops at the first failure, with the earlier elements applied. The
 // host's callback hears of a call only when all of it was applied, and its answer is ours.
 
-HRESULT ParamAutomation::ParamsBeginCapture(DWORD* indices, DWORD count) {
-    if (count > 0 && indices == nullptr)
-        return E_POINTER;
+template <typename ApplyOne, typename Forward>
+HRESULT ParamAutomation::applyThenForward(DWORD count, ApplyOne applyOne, Forward forward) {
     for (DWORD k = 0; k < count; ++k) {
-        const uint32_t index = indices[k];
-        const HRESULT result = toHResult(timeline_.beginCapture(&index, 1));
+        const HRESULT result = toHResult(applyOne(k));
         if (FAILED(result))
             return result;
     }
     IMediaParamsUICallback* host = hostCallback();
     if (host == nullptr)
         return S_OK;
-    const HRESULT answer = host->ParamsBeginCapture(indices, count);
+    const HRESULT answer = forward(host);
     host->Release();
     return answer;
+}
+
+HRESULT ParamAutomation::ParamsBeginCapture(DWORD* indices, DWORD count) {
+    if (count > 0 && indices == nullptr)
+        return E_POINTER;
+    return applyThenForward(
+        count,
+        [&](DWORD k) {
+            const uint32_t index = indices[k];
+            return timeline_.beginCapture(&index, 1);
+        },
+        [&](IMediaParamsUICallback* host) { return host->ParamsBeginCapture(indices, count); });
 }
 
 HRESULT ParamAutomation::ParamsChanged(DWORD* indices, DWORD count, MP_DATA* values) {
     if (count > 0 && (indices == nullptr || values == nullptr))
         return E_POINTER;
-    for (DWORD k = 0; k < count; ++k) {
-        const uint32_t index = indices[k];
-        const float value = values[k];
-        const HRESULT result = toHResult(timeline_.paramsChanged(&index, 1, &value));
-        if (FAILED(result))
-            return result;
-    }
-    IMediaParamsUICallback* host = hostCallback();
-    if (host == nullptr)
-        return S_OK;
-    const HRESULT answer = host->ParamsChanged(indices, count, values);
-    host->Release();
-    return answer;
+    return applyThenForward(
+        count,
+        [&](DWORD k) {
+            const uint32_t index = indices[k];
+            const float value = values[k];
+            return timeline_.paramsChanged(&index, 1, &value);
+        },
+        [&](IMediaParamsUICallback* host) { return host->ParamsChanged(indices, count, values); });
 }
 
 HRESULT ParamAutomation::ParamsEndCapture(DWORD* indices, DWORD count) {
     if (count > 0 && indices == nullptr)
         return E_POINTER;
-    for (DWORD k = 0; k < count; ++k) {
-        const uint32_t index = indices[k];
-        const HRESULT result = toHResult(timeline_.endCapture(&index, 1));
-        if (FAILED(result))
-            return result;
-    }
-    IMediaParamsUICallback* host = hostCallback();
-    if (host == nullptr)
-        return S_OK;
-    const HRESULT answer = host->ParamsEndCapture(indices, count);
-    host->Release();
-    return answer;
+    return applyThenForward(
+        count,
+        [&](DWORD k) {
+            const uint32_t index = indices[k];
+            return timeline_.endCapture(&index, 1);
+        },
+        [&](IMediaParamsUICallback* host) { return host->ParamsEndCapture(indices, count); });
 }
 
 // -- the filter's side -------------------------------------------------------------------------------------

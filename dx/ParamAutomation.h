@@ -132,6 +132,10 @@ private:
     float presentValue(uint32_t index) override;
     /// The host's callback with a reference for the caller, or null.
     IMediaParamsUICallback* hostCallback();
+    /// Applies elements 0..count-1 with `applyOne(k)` (an AutomationResult), stopping at the first
+    /// failure; when all were applied, passes the call on through `forward(host)`.
+    template <typename ApplyOne, typename Forward>
+    HRESULT applyThenForward(DWORD count, ApplyOne applyOne, Forward forward);
 
     IBaseFilter* owner_;
     vst::AEffect* effect_;

@@ -247,8 +247,12 @@ bool Graph::waitForEvent(long wanted, DWORD timeoutMs) {
             return false;
         long code = 0;
         LONG_PTR p1 = 0, p2 = 0;
-        if (events->GetEvent(&code, &p1, &p2, static_cast<long>(end - now)) != S_OK)
-            return false;
+        // Wine's graph can answer E_ABORT at once, when its event handle is still set but the
+        // queue was just emptied; only the deadline ends the wait.
+        if (events->GetEvent(&code, &p1, &p2, static_cast<long>(end - now)) != S_OK) {
+            Sleep(5);
+            continue;
+        }
         events->FreeEventParams(code, p1, p2);
         if (code == wanted)
             return true;

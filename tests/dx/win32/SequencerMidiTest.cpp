@@ -150,25 +150,27 @@ TEST(SequencerMidi, ControllerAndParameterNamesComeFromTheFiltersProvider) {
     again->Release();
     controllers->Release();
 
-    ASSERT_EQ(S_OK, sequencer->GetRpnNames(&unknown));
-    IMidiNameList* rpns = asNameList(unknown);
-    ASSERT_NE(nullptr, rpns);
-    EXPECT_EQ("Pellucer RPNs", titleOf(rpns));
-    EXPECT_EQ(16383, countOf(rpns));
-    void* position = nullptr;
-    ASSERT_EQ(S_OK, rpns->GetFirstPosition(&position));
-    LONG index = -1;
-    EXPECT_EQ(S_FALSE, rpns->GetNextName(position, &index, buffer, sizeof buffer)) << "no RPN has a name";
-    EXPECT_EQ("", nameAt(rpns, 16382));
-    EXPECT_NE("", nameAt(rpns, 16383)); // outside the count: refused
-    rpns->Release();
-
-    ASSERT_EQ(S_OK, sequencer->GetNrpnNames(&unknown));
-    IMidiNameList* nrpns = asNameList(unknown);
-    ASSERT_NE(nullptr, nrpns);
-    EXPECT_EQ("Pellucer NRPNs", titleOf(nrpns));
-    EXPECT_EQ(16383, countOf(nrpns));
-    nrpns->Release();
+    // RPN and NRPN lists: 16,383 entries, none named.
+    const struct {
+        HRESULT (STDMETHODCALLTYPE ISequencerIntegration::*get)(IUnknown**);
+        const char* title;
+    } numbered[] = {{&ISequencerIntegration::GetRpnNames, "Pellucer RPNs"},
+                    {&ISequencerIntegration::GetNrpnNames, "Pellucer NRPNs"}};
+    for (const auto& list : numbered) {
+        SCOPED_TRACE(list.title);
+        ASSERT_EQ(S_OK, (sequencer->*list.get)(&unknown));
+        IMidiNameList* names = asNameList(unknown);
+        ASSERT_NE(nullptr, names);
+        EXPECT_EQ(list.title, titleOf(names));
+        EXPECT_EQ(16383, countOf(names));
+        void* position = nullptr;
+        ASSERT_EQ(S_OK, names->GetFirstPosition(&position));
+        LONG index = -1;
+        EXPECT_EQ(S_FALSE, names->GetNextName(position, &index, buffer, sizeof buffer)) << "nothing has a name";
+        EXPECT_EQ("", nameAt(names, 16382));
+        EXPECT_NE("", nameAt(names, 16383)); // outside the count: refused
+        names->Release();
+    }
 }
 
 TEST(SequencerMidi, PatchAndNoteNamesAndBankNotificationsForwardTheProvidersAnswers) {
