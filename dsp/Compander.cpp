@@ -264,11 +264,12 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
         if (!(v <= kMaxLevel))
             v = kMaxLevel;
 
-        // Peak hold, then instant rise / slow fall.
+        // Peak hold, then instant rise / slow fall: the larger of the two, which is the rise
+        // exactly when the distance is positive (rounded sums keep their order).
         const double d = hold.track(v) - env;
         const double rise = env + d;
         const double fall = env + d * kDetectorFall;
-        env = rise > fall ? rise : fall;
+        env = d > 0.0 ? rise : fall;
 
         if (env != gainsFor) {
             gainsFor = env;

@@ -133,7 +133,9 @@ private:
             const double d = hold.track(v) - envelope;
             const double up = envelope + rise * d;
             const double down = envelope + fall * d;
-            envelope = up > down ? up : down;
+            // The larger of the two; with rise above fall that is `up` exactly when d > 0
+            // (rounded products and sums keep their order), so d alone decides.
+            envelope = d > 0.0 ? up : down;
             if (envelope < floor)
                 envelope = floor;
         }

@@ -129,9 +129,13 @@ private:
 
         void track(double distortion) {
             const double h = hold.track(distortion);
-            const double a = value + (h - value) * attack;
-            const double b = value + (h - value) * release;
-            value = a > b ? a : b;
+            // max(a, b) chooses a exactly when d > 0: attack (1.0) is above release, and rounded
+            // sums keep their order. Choosing by the sign of d gives the same bits without
+            // waiting on both sums and a compare, which shortens this sample-to-sample chain.
+            const double d = h - value;
+            const double a = value + d * attack;
+            const double b = value + d * release;
+            value = d > 0.0 ? a : b;
         }
     };
 
