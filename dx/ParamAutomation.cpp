@@ -288,16 +288,20 @@ HRESULT ParamAutomation::applyThenForward(DWORD count, ApplyOne applyOne, Forwar
     return answer;
 }
 
-HRESULT ParamAutomation::ParamsBeginCapture(DWORD* indices, DWORD count) {
+HRESULT ParamAutomation::captureCall(DWORD* indices, DWORD count, CaptureStep step, CaptureNotice notice) {
     if (count > 0 && indices == nullptr)
         return E_POINTER;
     return applyThenForward(
         count,
         [&](DWORD k) {
             const uint32_t index = indices[k];
-            return timeline_.beginCapture(&index, 1);
+            return (timeline_.*step)(&index, 1);
         },
-        [&](IMediaParamsUICallback* host) { return host->ParamsBeginCapture(indices, count); });
+        [&](IMediaParamsUICallback* host) { return (host->*notice)(indices, count); });
+}
+
+HRESULT ParamAutomation::ParamsBeginCapture(DWORD* indices, DWORD count) {
+    return captureCall(indices, count, &AutomationTimeline::beginCapture, &IMediaParamsUICallback::ParamsBeginCapture);
 }
 
 HRESULT ParamAutomation::ParamsChanged(DWORD* indices, DWORD count, MP_DATA* values) {
@@ -314,15 +318,7 @@ HRESULT ParamAutomation::ParamsChanged(DWORD* indices, DWORD count, MP_DATA* val
 }
 
 HRESULT ParamAutomation::ParamsEndCapture(DWORD* indices, DWORD count) {
-    if (count > 0 && indices == nullptr)
-        return E_POINTER;
-    return applyThenForward(
-        count,
-        [&](DWORD k) {
-            const uint32_t index = indices[k];
-            return timeline_.endCapture(&index, 1);
-        },
-        [&](IMediaParamsUICallback* host) { return host->ParamsEndCapture(indices, count); });
+    return captureCall(indices, count, &AutomationTimeline::endCapture, &IMediaParamsUICallback::ParamsEndCapture);
 }
 
 // -- the filter's side -------------------------------------------------------------------------------------

@@ -136,6 +136,10 @@ private:
     /// failure; when all were applied, passes the call on through `forward(host)`.
     template <typename ApplyOne, typename Forward>
     HRESULT applyThenForward(DWORD count, ApplyOne applyOne, Forward forward);
+    /// Begin or end of a capture: `step` on the timeline for each index, then `notice` to the host.
+    using CaptureStep = AutomationResult (AutomationTimeline::*)(const uint32_t*, size_t);
+    using CaptureNotice = HRESULT (STDMETHODCALLTYPE IMediaParamsUICallback::*)(DWORD*, DWORD);
+    HRESULT captureCall(DWORD* indices, DWORD count, CaptureStep step, CaptureNotice notice);
 
     IBaseFilter* owner_;
     vst::AEffect* effect_;
