@@ -25,6 +25,22 @@ constexpr float kMaxSampleRate = 768000.0f;
 // The plug-in bypass fade covers 90 % of its way in 50 ms (evaluated once, for 44.1 kHz).
 constexpr double kBypassFadeSeconds = 0.05;
 constexpr double kFadeSnap = 0.001;
+// Host samples beyond +120 dBFS are held there: no stage's state can overflow from what is left.
+constexpr double kInputCeiling = 1e6;
+
+// What the strip takes in of one host sample. A NaN or an infinity becomes silence (and is
+// counted): one such sample would otherwise live on for ever in the filter, envelope and delay
+// states. Finite samples pass unchanged up to the ceiling, so clean input keeps every bit.
+template <typename Sample>
+inline Sample admitSample(Sample x, uint32_t& refused) {
+    if (std::fabs(x) <= static_cast<Sample>(kInputCeiling)) [[likely]]
+        return x;
+    if (!std::isfinite(x)) {
+        ++refused;
+        return 0;
+    }
+    return x > 0 ? static_cast<Sample>(kInputCeiling) : static_cast<Sample>(-kInputCeiling);
+}
 constexpr int32_t kDefaultOrderCode = 12345;
 constexpr int32_t kPageCount = 5;
 
@@ -568,15 +584,21 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     Sample* outL = outputs[0];
     Sample* outR = outputs[1];
     const bool enabled = plugInEnabled_.load(std::memory_order_relaxed);
+    uint32_t refused = 0;
 
     if (!enabled && bypassFade <= static_cast<Sample>(kFadeSnap)) {
         if (bypassFade != 0) {
             resetChain(chainHead_);
             bypassFade = 0;
         }
-        std::memmove(outL, inL, sizeof(Sample) * static_cast<size_t>(frames));
-        if (outR != nullptr)
-            std::memmove(outR, inR, sizeof(Sample) * static_cast<size_t>(frames));
+        for (int32_t i = 0; i < frames; ++i)
+            outL[i] = admitSample(inL[i], refused);
+        if (outR != nullptr) {
+            uint32_t refusedRight = 0;
+            for (int32_t i = 0; i < frames; ++i)
+                outR[i] = admitSample(inR[i], refusedRight);
+            refused += mono ? 0 : refusedRight;
+        }
         for (auto& meter : levelMeters_)
             meter.store(0.0f, std::memory_order_relaxed);
     } else {
@@ -590,9 +612,9 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         const auto noiseStart = static_cast<uint32_t>(frameCounter_);
         for (int32_t i = 0; i < frames; ++i) {
             const double noise = noiseTable_[(noiseStart + static_cast<uint32_t>(i)) & (kNoiseTableSize - 1)];
-            wl[i] = static_cast<double>(inL[i]) + noise;
+            wl[i] = static_cast<double>(admitSample(inL[i], refused)) + noise;
             if (!mono)
-                wr[i] = static_cast<double>(inR[i]) + noise;
+                wr[i] = static_cast<double>(admitSample(inR[i], refused)) + noise;
         }
 
         runChain(&inputTube_, wl, wr, frameCounter_, frames, mono);
@@ -610,8 +632,9 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         Sample g = bypassFade;
         Sample peakOutL = 0, peakOutR = 0;
         for (int32_t i = 0; i < frames; ++i) {
-            const Sample dryL = inL[i];
-            const Sample dryR = inR[i];
+            uint32_t counted = 0; // already counted on the way in
+            const Sample dryL = admitSample(inL[i], counted);
+            const Sample dryR = admitSample(inR[i], counted);
             const auto wetL = static_cast<Sample>(wl[i]);
             const auto wetR = static_cast<Sample>(mono ? wl[i] : wr[i]);
             Sample l, r;
@@ -646,6 +669,8 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     if (outR != nullptr)
         applyLatencyPad(outR, padRight_.get(), frames, offset);
 
+    if (refused != 0)
+        nonFiniteInputs_.fetch_add(refused, std::memory_order_relaxed);
     frameCounter_ += static_cast<uint64_t>(frames);
     inProcess_.store(false);
 }

@@ -115,6 +115,10 @@ BiquadCoefficients designBiquad(BiquadType type, double f, double gainDb, double
     return c;
 }
 
+double BiquadBank::highestFrequency(double sampleRate) {
+    return kMaxFrequencyHz * std::min(1.0, sampleRate / kFullBandRate);
+}
+
 BiquadBank::BiquadBank(float sampleRate) : sampleRate_(44100.0f) { setSampleRate(sampleRate); }
 
 int32_t BiquadBank::addBand(BiquadType type, double frequencyHz, double gainDb, double q, bool enabled) {
@@ -181,9 +185,10 @@ void BiquadBank::setSampleRate(float sampleRate) {
 
 BiquadCoefficients BiquadBank::redesign(int32_t band) {
     const Band& b = bands_[band];
-    const BiquadCoefficients c = designBiquad(b.type, b.frequencyHz.load(std::memory_order_relaxed),
-                                              b.gainDb.load(std::memory_order_relaxed),
-                                              b.q.load(std::memory_order_relaxed), sampleRate());
+    const double fs = sampleRate();
+    const double hz = std::min(b.frequencyHz.load(std::memory_order_relaxed), highestFrequency(fs));
+    const BiquadCoefficients c = designBiquad(b.type, hz, b.gainDb.load(std::memory_order_relaxed),
+                                              b.q.load(std::memory_order_relaxed), fs);
     bands_[band].design.publish({c.b0, c.b1, c.b2, c.a1, c.a2, c.a0});
     return c;
 }

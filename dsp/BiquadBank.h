@@ -115,6 +115,12 @@ public:
     static constexpr int32_t kMaxBands = 4;
     static constexpr double kMinFrequencyHz = 10.0;
     static constexpr double kMaxFrequencyHz = 21000.0;
+    /// Rates from this one up design every band at its set frequency (up to kMaxFrequencyHz);
+    /// below it the highest frequency designed falls with the rate, staying the same fraction
+    /// (about 0.95) of the Nyquist frequency, so that a low rate never gets an unstable band.
+    static constexpr double kFullBandRate = 44100.0;
+    /// The highest frequency a band is designed at for `sampleRate`; its set frequency is kept.
+    static double highestFrequency(double sampleRate);
     static constexpr double kMinGainDb = -32.0;
     static constexpr double kMaxGainDb = 32.0;
     /// Floor of the magnitude response, so that a zero of the response reads as a very low level

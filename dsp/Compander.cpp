@@ -149,7 +149,9 @@ void Compander::setExpanderRatio(double ratio) {
 void Compander::setAttack(double attackMs) {
     if (!std::isfinite(attackMs))
         return;
-    const double ms = attackMs <= kInstantAttackMs ? 0.0 : attackMs;
+    // Compared in single precision: the attack arrives through a 32-bit parameter, and the
+    // shortest one (0.1 ms) must not miss "instant" by the float's rounding of 0.1.
+    const double ms = static_cast<float>(attackMs) <= static_cast<float>(kInstantAttackMs) ? 0.0 : attackMs;
     attackMs_.store(ms, kRelaxed);
     attackFactor_.store(decayFactor(ms), kRelaxed);
 }

@@ -61,8 +61,8 @@ public:
     /// Expander ratio Re >= 1: below the knee the gain falls by Re - 1 dB per dB (clamped to
     /// 1..1e6; NaN is ignored).
     void setExpanderRatio(double ratio);
-    /// Attack time in ms; 0.1 ms or less becomes 0 (instant). Negative values mean 0; NaN and
-    /// infinity are ignored.
+    /// Attack time in ms; 0.1 ms or less (0.1 rounded to single precision included) becomes 0
+    /// (instant). Negative values mean 0; NaN and infinity are ignored.
     void setAttack(double attackMs);
 
     /// Current settings, for the engine's parameter read-back; any thread.

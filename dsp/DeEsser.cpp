@@ -18,6 +18,10 @@ constexpr float kLowestNormalisedSplit = 0.0001f;
 // DeEsser Freq parameter reaches, bound the tap count (see maxSplitFilterTaps).
 constexpr int32_t kNominalMaxTaps = 25;
 constexpr double kLowestParameterSplitHz = 2000.0;
+// At low rates the split is designed at no more than this fraction of the Nyquist frequency,
+// so that a split set above it (9 kHz at 16 kHz, say) still leaves a sibilance band to work on
+// rather than failing the design and silencing the stage. The setting itself is kept.
+constexpr double kHighestSplitOfNyquist = 0.9;
 
 float roundedRate(float sampleRate) {
     return static_cast<float>(std::floor(static_cast<double>(sampleRate) + 0.5));
@@ -161,9 +165,10 @@ void DeEsser::reset() {
 }
 
 void DeEsser::designFor(double hz) {
-    // A failed design clears the pair but keeps the tap count (and so the latency): the stage
-    // is silent until a valid frequency or rate arrives.
-    designSplitFilter(hz, sampleRate_, filter_);
+    // A failed design (only a rate below what hosts run could cause one now) clears the pair but
+    // keeps the tap count (and so the latency).
+    const double highest = kHighestSplitOfNyquist * 0.5 * static_cast<double>(sampleRate_);
+    designSplitFilter(highest > 0.0 ? std::min(hz, highest) : hz, sampleRate_, filter_);
     designedHz_ = hz;
     designed_ = true;
     taps_.store(filter_.taps, std::memory_order_relaxed);

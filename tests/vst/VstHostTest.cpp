@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -490,4 +492,171 @@ TEST_F(Host, DispatcherFromAnotherThreadWhileProcessing) {
     stop.store(true);
     audio.join();
     EXPECT_EQ(text(effGetEffectName), "Pellucer");
+}
+
+// ---- the signal as hosts send it: bad samples, every rate, the fastest attack -------------------
+
+namespace {
+
+constexpr VstInt32 kPrograms = 61;
+
+// Pink noise at about -20 dBFS RMS: deterministic white noise through a three-pole filter with
+// a -3 dB per octave slope from 40 Hz to 10 kHz.
+std::vector<float> pinkNoise(size_t frames, uint32_t seed) {
+    std::vector<float> out(frames);
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0;
+    for (float& x : out) {
+        seed = seed * 1664525u + 1013904223u;
+        const double white = static_cast<double>(seed >> 8) / 8388608.0 - 1.0;
+        b0 = 0.99765 * b0 + white * 0.0990460;
+        b1 = 0.96300 * b1 + white * 0.2965164;
+        b2 = 0.57000 * b2 + white * 1.0526913;
+        x = static_cast<float>((b0 + b1 + b2 + white * 0.1848) * 0.047);
+    }
+    return out;
+}
+
+double rmsDb(const std::vector<float>& s, size_t from, size_t to) {
+    double sum = 0.0;
+    for (size_t i = from; i < to; ++i)
+        sum += static_cast<double>(s[i]) * s[i];
+    return 10.0 * std::log10(sum / static_cast<double>(to - from) + 1e-30);
+}
+
+// An instance prepared as a host prepares one: rate, block size, program, then started.
+AEffect* openAt(float sampleRate, VstInt32 program) {
+    AEffect* e = module().entry()(hostCallback);
+    if (e == nullptr)
+        return nullptr;
+    e->dispatcher(e, effSetSampleRate, 0, 0, nullptr, sampleRate);
+    e->dispatcher(e, effSetBlockSize, 0, 512, nullptr, 0.0f);
+    e->dispatcher(e, effSetProgram, 0, program, nullptr, 0.0f);
+    e->dispatcher(e, effMainsChanged, 0, 1, nullptr, 0.0f);
+    return e;
+}
+
+struct LevelCheck {
+    bool finite = true;
+    double peakDb = -300.0;
+    double tailRmsDb = -300.0; ///< the last quarter of the render
+};
+
+LevelCheck check(const std::vector<float>& stereo) {
+    LevelCheck c;
+    for (float x : stereo) {
+        c.finite = c.finite && std::isfinite(x);
+        c.peakDb = std::max(c.peakDb, 20.0 * std::log10(std::fabs(static_cast<double>(x)) + 1e-15));
+    }
+    const size_t half = stereo.size() / 2; // left, then right
+    c.tailRmsDb = std::max(rmsDb(stereo, half * 3 / 4, half), rmsDb(stereo, half + half * 3 / 4, stereo.size()));
+    return c;
+}
+
+} // namespace
+
+// One NaN or infinity from the host must not leave any stage's state non-finite: a few frames
+// later every program sounds again and nothing but finite numbers come out.
+TEST(VstSignal, EveryProgramRecoversFromNonFiniteInput) {
+    ASSERT_NE(module().entry(), nullptr);
+    const size_t frames = 44100;
+    std::vector<float> in = pinkNoise(frames, 7);
+    const size_t hit = 13230; // 0.3 s
+    in[hit] = std::numeric_limits<float>::quiet_NaN();
+    in[hit + 1] = std::numeric_limits<float>::infinity();
+    in[hit + 2] = -std::numeric_limits<float>::infinity();
+    for (VstInt32 program = 0; program < kPrograms; ++program) {
+        AEffect* e = openAt(44100.0f, program);
+        ASSERT_NE(e, nullptr);
+        const LevelCheck c = check(renderThrough(e, in, {512}));
+        e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+        EXPECT_TRUE(c.finite) << "program " << program;
+        EXPECT_GT(c.tailRmsDb, -50.0) << "program " << program;
+    }
+}
+
+// Hosts run from 8 kHz telephone rates to 192 kHz: every program stays finite, audible and
+// bounded for pink noise at -20 dBFS.
+TEST(VstSignal, EveryProgramSoundsAtEveryRate) {
+    ASSERT_NE(module().entry(), nullptr);
+    for (float rate : {8000.0f, 11025.0f, 16000.0f, 22050.0f, 96000.0f, 192000.0f}) {
+        const std::vector<float> in = pinkNoise(static_cast<size_t>(rate / 2), 11);
+        for (VstInt32 program = 0; program < kPrograms; ++program) {
+            AEffect* e = openAt(rate, program);
+            ASSERT_NE(e, nullptr);
+            const LevelCheck c = check(renderThrough(e, in, {512}));
+            e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+            EXPECT_TRUE(c.finite && c.tailRmsDb > -50.0 && c.peakDb < 12.0)
+                << "program " << program << " at " << rate << " Hz: finite " << c.finite << ", peak "
+                << c.peakDb << " dBFS, level " << c.tailRmsDb << " dBFS";
+        }
+    }
+}
+
+// A frequency set above the Nyquist frequency of a low rate is limited by the stage: the
+// equaliser at 0 dB and the de-esser at depth 0 still pass the signal at its level.
+TEST(VstSignal, FrequenciesAboveTheNyquistFrequencyLeaveTheLevelAlone) {
+    ASSERT_NE(module().entry(), nullptr);
+    struct Case {
+        const char* what;
+        VstInt32 enable, frequency;
+        float value;
+    };
+    const Case cases[] = {
+        {"EQ High Freq 10 kHz", 10, 19, 0.69897f},
+        {"EQ High Freq 20 kHz", 10, 19, 1.0f},
+        {"DeEsser Freq 9 kHz", 21, 22, 0.7f},
+        {"DeEsser Freq 12 kHz", 21, 22, 1.0f},
+    };
+    for (float rate : {8000.0f, 16000.0f}) {
+        const std::vector<float> in = pinkNoise(static_cast<size_t>(rate), 5);
+        const double inDb = rmsDb(in, in.size() * 3 / 4, in.size());
+        for (const Case& c : cases) {
+            AEffect* e = openAt(rate, 0);
+            ASSERT_NE(e, nullptr);
+            e->setParameter(e, c.enable, 1.0f);
+            e->setParameter(e, c.frequency, c.value);
+            const LevelCheck level = check(renderThrough(e, in, {512}));
+            e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+            EXPECT_TRUE(level.finite) << c.what << " at " << rate << " Hz";
+            EXPECT_NEAR(level.tailRmsDb, inDb, 1.0) << c.what << " at " << rate << " Hz";
+        }
+    }
+}
+
+// The shortest attack is instant through the parameter path too (the 32-bit value 0.0 means
+// 0.1 ms): a step from -40 to 0 dBFS on the crest of a sine is caught at once, with no click
+// above the level the compressor settles at. The programs named use that attack.
+TEST(VstSignal, TheFastestAttackCatchesAStepAtOnce) {
+    ASSERT_NE(module().entry(), nullptr);
+    const double period = 44100.0 / 440.0;
+    const size_t crest = 44100 + static_cast<size_t>(period / 4.0 + 0.5); // after a second at -40 dB
+    std::vector<float> in(crest + 22050);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<float>((i < crest ? 0.01 : 1.0) * std::sin(2.0 * std::numbers::pi * static_cast<double>(i) / period));
+    const auto peakOf = [](const std::vector<float>& s, size_t from, size_t to) {
+        float p = 0.0f;
+        for (size_t i = from; i < to; ++i)
+            p = std::max(p, std::fabs(s[i]));
+        return static_cast<double>(p);
+    };
+    int tested = 0;
+    for (VstInt32 program = 0; program < kPrograms; ++program) {
+        AEffect* e = openAt(44100.0f, program);
+        ASSERT_NE(e, nullptr);
+        char name[64] = {};
+        e->dispatcher(e, effGetProgramName, 0, 0, name, 0.0f);
+        const std::string n = name;
+        if (n == "Hard Compression" || n == "Chopper" || n == "Destroyer" || n == "Smashed Air" ||
+            n == "Cheap Computer Mic") {
+            ++tested;
+            EXPECT_EQ(e->getParameter(e, 9), 0.0f) << n; // Compander Attack at its shortest
+            const std::vector<float> out = renderThrough(e, in, {512});
+            const size_t at = crest + 44; // the step as it leaves, after the latency
+            const double onset = peakOf(out, at, at + 441);
+            const double settled = peakOf(out, at + 11025, in.size());
+            EXPECT_LT(20.0 * std::log10(onset / settled), 1.0) << n;
+        }
+        e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+    }
+    EXPECT_EQ(tested, 5);
 }
