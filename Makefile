@@ -40,7 +40,7 @@ DEBIAN_PACKAGES := \
 	g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 	g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 	mingw-w64-tools \
-	wine64 xvfb xauth imagemagick \
+	wine64 xvfb xauth xdotool imagemagick \
 	libsndfile1-dev libcairo2-dev libfreetype-dev fonts-dejavu-core
 
 # Enough for the native Release build (the renderer, the Linux module, the benchmarks): what

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/Parameters.h"
@@ -303,6 +304,37 @@ TEST_F(VstEditor, NameAndValueDisplaysFollowTheTouchedControl) {
     const pellucer::gui::PixelBuffer second = capture();
     EXPECT_GT(gt::changedPixels(first, second, gt::kReadout), 5);
     EXPECT_TRUE(gt::samePixels(first, second, gt::kNameLabel));
+}
+
+TEST_F(VstEditor, ADoubleClickOnTheReadoutOpensTheEntryWithTheWholeValueSelected) {
+    open();
+    drag(gt::centreOf(gt::kOutputGainFader), -8); // the readout now shows the output gain
+    const POINT at = screen(gt::centreOf(gt::kReadout));
+    const std::wstring doubleClick = L"mousemove " + std::to_wstring(at.x) + L" " +
+                                     std::to_wstring(at.y) + L" click --repeat 2 --delay 120 1";
+    const auto selection = [](HWND box) {
+        DWORD start = 99, end = 99;
+        SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        return std::pair{start, end};
+    };
+    ASSERT_TRUE(gt::xdotool(doubleClick));
+    HWND box = FindWindowExW(window(), nullptr, L"Edit", nullptr);
+    ASSERT_NE(box, nullptr);
+    const DWORD length = static_cast<DWORD>(GetWindowTextLengthW(box));
+    EXPECT_GT(length, 0u);
+    EXPECT_EQ(selection(box), (std::pair<DWORD, DWORD>{0, length}));
+    gt::tapKey('7'); // replaces the selected value
+    gt::tapKey(VK_RETURN);
+    EXPECT_NEAR(effect->get(pellucer::kOutputGain), 31.0 / 48.0, 1e-4); // +7 dB of -24..+24
+
+    // Once the double click is over, a click into the box places the caret.
+    ASSERT_TRUE(gt::xdotool(doubleClick));
+    box = FindWindowExW(window(), nullptr, L"Edit", nullptr);
+    ASSERT_NE(box, nullptr);
+    gt::pumpFor(GetDoubleClickTime());
+    gt::clickAt(at);
+    const auto [start, end] = selection(box);
+    EXPECT_EQ(start, end);
 }
 
 TEST_F(VstEditor, MetersMoveWhileAudioPlays) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -24,6 +25,11 @@ struct Session {
     double maximum = 1.0;
     DirectValueEntry::Apply apply;
     bool closing = false;
+    /// While presses may still belong to the click that opened the box: the last of them, in
+    /// screen pixels and message time.
+    bool clicking = false;
+    POINT press{};
+    DWORD pressTime = 0;
 };
 
 // Module-wide, editor thread only.
@@ -51,6 +57,33 @@ std::u16string boxText(HWND box) {
     const int length = GetWindowTextW(box, buffer.data(), static_cast<int>(buffer.size()));
     return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()),
                           static_cast<size_t>(std::max(length, 0)));
+}
+
+/// The signed coordinates packed in a mouse message's lParam or in GetMessagePos's answer.
+POINT unpack(LPARAM packed) {
+    return {static_cast<int16_t>(LOWORD(packed)), static_cast<int16_t>(HIWORD(packed))};
+}
+
+/// Whether a left press in the box (`at`: its client coordinates as the message packs them)
+/// continues the click that opened the box: within the system's double-click time and
+/// rectangle of the press before it, as the presses before it did. Such presses
+/// leave the selection alone: the second press of a double click on a value lands in the box
+/// and would otherwise put the caret into the text, so that typing no longer replaces it. A
+/// later press places the caret as usual.
+bool continuesOpeningClick(Session& session, HWND box, LPARAM at) {
+    if (!session.clicking)
+        return false;
+    POINT p = unpack(at);
+    ClientToScreen(box, &p);
+    const DWORD time = static_cast<DWORD>(GetMessageTime());
+    session.clicking = time - session.pressTime < GetDoubleClickTime() &&
+                       std::abs(p.x - session.press.x) < GetSystemMetrics(SM_CXDOUBLECLK) / 2 &&
+                       std::abs(p.y - session.press.y) < GetSystemMetrics(SM_CYDOUBLECLK) / 2;
+    if (session.clicking) {
+        session.press = p;
+        session.pressTime = time;
+    }
+    return session.clicking;
 }
 
 /// Hands the typed number to the session's owner: clamped to the display range, normalised.
@@ -93,6 +126,11 @@ LRESULT CALLBACK editProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lPa
     if (session == nullptr)
         return DefWindowProcW(box, message, wParam, lParam);
     switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: // the edit class selects a word on a double click
+        if (continuesOpeningClick(*session, box, lParam))
+            return 0;
+        break;
     case WM_CHAR:
         if (session->closing)
             return 0;
@@ -155,6 +193,12 @@ bool DirectValueEntry::begin(Control& control, HWND parentWindow, HFONT font, do
     session->minimum = displayMinimum;
     session->maximum = displayMaximum;
     session->apply = std::move(apply);
+    // Opened by a left press (the message being handled): the rest of its double click follows.
+    if (GetKeyState(VK_LBUTTON) < 0) {
+        session->clicking = true;
+        session->press = unpack(static_cast<LPARAM>(GetMessagePos()));
+        session->pressTime = static_cast<DWORD>(GetMessageTime());
+    }
     sessions.push_back(session);
     session->previous = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&editProcedure)));

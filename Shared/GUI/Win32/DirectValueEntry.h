@@ -48,6 +48,9 @@ public:
     /// nothing) while the control is in a gesture (control.editing() or tracking()), when
     /// parentWindow is no window, when the range is reversed or NaN, or when the box cannot be
     /// made. A box still open is left first, which applies its text as leaving it does.
+    /// Opened by a press of the left button (the message being handled), the box lets the rest
+    /// of that click's double click land in it without touching the selected text; a later
+    /// click places the caret as usual.
     static bool begin(Control& control, HWND parentWindow, HFONT font, double displayMinimum,
                       double displayMaximum, double displayValue, Apply apply);
     /// The open box's window (null when none) — for tests.

@@ -197,6 +197,7 @@ inline constexpr int32_t kEditorHeight = 340;
 inline constexpr Rect kPowerSwitch{775, 8, 37, 27};
 inline constexpr Rect kCompanderSwitch{173, 6, 25, 27};
 inline constexpr Rect kInputGainFader{25, 178, 22, 123};
+inline constexpr Rect kOutputGainFader{770, 178, 22, 123};
 inline constexpr Rect kCompressorThresholdKnob{225, 52, 50, 60};
 inline constexpr Rect kExpanderThresholdKnob{171, 52, 50, 60};
 inline constexpr Rect kEqLowGainKnob{338, 118, 50, 60};

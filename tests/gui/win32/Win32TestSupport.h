@@ -2,8 +2,8 @@
 
 // Helpers for the tests of the Win32 window layer, which run under Wine with an X server:
 // a process-wide lock that keeps window tests of parallel test processes apart, message pumps,
-// real input through SendInput, a capture of a window's pixels, a recorder in place of the
-// message box, and temporary BMP files.
+// real input through SendInput and xdotool, a capture of a window's pixels, a recorder in place
+// of the message box, and temporary BMP files.
 
 #include <algorithm>
 #include <atomic>
@@ -152,6 +152,31 @@ inline void wheel(int notches) {
 inline void tapKey(WORD virtualKey) {
     sendInputs({keyInput(virtualKey, false), keyInput(virtualKey, true)});
     settle();
+}
+
+/// Runs xdotool with `arguments`: input made at X level, as the user's mouse and keyboard make
+/// it. Wine starts Unix programs (they inherit its DISPLAY) but gives no process handle to wait
+/// on, so xdotool's success leaves a file behind, seen through Wine's Z: drive; this thread's
+/// messages are dispatched meanwhile, so that its windows answer each event as it comes.
+/// Answers whether xdotool succeeded within 5 s.
+inline bool xdotool(const std::wstring& arguments) {
+    const std::wstring done = L"/tmp/pellucer-xdotool-" + std::to_wstring(GetCurrentProcessId());
+    const std::filesystem::path doneFile = L"Z:" + done;
+    std::error_code ignored;
+    std::filesystem::remove(doneFile, ignored);
+    std::wstring command = L"/bin/sh -c \"/usr/bin/xdotool " + arguments + L" && touch " + done + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const bool succeeded = pumpUntil([&] { return std::filesystem::exists(doneFile, ignored); }, 5000);
+    std::filesystem::remove(doneFile, ignored);
+    settle();
+    return succeeded;
 }
 
 /// Screen pixel of client point (x, y) of `window`.
