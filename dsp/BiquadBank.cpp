@@ -1,5 +1,6 @@
 #include "dsp/BiquadBank.h"
 
+#include "dsp/DspModule.h"
 #include "dsp/StereoPair.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@ namespace pellucer {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 // Bandwidth widening of low-pass, high-pass and peaking bands: alpha = sin(w0) * (kWidenScale *
 // (1 + fn) / (1 - fn) + kWidenOffset) / q with fn = 2 f / fs, about sin(w0) / q at low

@@ -10,7 +10,6 @@ namespace {
 // Window length relative to the sinc's period R = fs / (2 f): two periods.
 constexpr float kLengthFactor = 2.0f;
 constexpr float kKaiserBeta = 10.0f;
-constexpr float kPi = 3.14159265358979f;
 // Below this split (relative to the Nyquist frequency) the design is refused.
 constexpr float kLowestNormalisedSplit = 0.0001f;
 
@@ -106,7 +105,7 @@ bool designSplitFilter(double splitHz, float sampleRate, SplitFilter& filter) {
     for (int32_t k = 1; k <= centre; ++k) {
         const float x = std::pow(static_cast<float>(k) / reach, warp);
         const float window = x < 1.0f ? besselI0(kKaiserBeta * std::sqrt(1.0f - x * x)) / i0Beta : 0.0f;
-        const float arg = static_cast<float>(k) * kPi / r;
+        const float arg = static_cast<float>(k) * static_cast<float>(kPi) / r;
         const float tap = std::sin(arg) / arg * window;
         h[centre + k] = tap;
         h[centre - k] = tap;

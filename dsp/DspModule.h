@@ -3,8 +3,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <numbers>
 
 namespace pellucer {
+
+inline constexpr double kPi = std::numbers::pi;
 
 /// Base of every processing stage of the strip.
 ///

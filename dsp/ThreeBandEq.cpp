@@ -7,7 +7,6 @@ namespace pellucer {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr float kDefaultRate = 44100.0f;
 constexpr float kLowestRate = 1000.0f;
 constexpr float kHighestRate = 1.0e6f;
