@@ -1,10 +1,14 @@
-// pellucer-render: the value parser and the state files called directly, and the built tool run
-// on files in a temporary folder. Native builds only: tests/CMakeLists.txt defines
-// PELLUCER_RENDER_TOOL (the tool's path) where tools/ builds it.
+// pellucer-render: the value parser and the state files called directly, and the built tools
+// (pellucer-render, pellucer-compare) run on files in a temporary folder. Native builds only:
+// tests/CMakeLists.txt defines PELLUCER_RENDER_TOOL and PELLUCER_COMPARE_TOOL (the tools' paths)
+// where tools/ builds them.
 #if defined(PELLUCER_RENDER_TOOL)
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,10 +16,12 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/ChannelStripEffect.h"
@@ -366,8 +372,10 @@ protected:
 
     fs::path path(const std::string& name) const { return dir_ / name; }
 
-    ToolRun run(const std::vector<std::string>& args) const {
-        std::string command = quoted(PELLUCER_RENDER_TOOL);
+    // The tool run by the shell, after the shell commands `shell` if any.
+    ToolRun run(const std::vector<std::string>& args, const std::string& shell = "",
+                const char* tool = PELLUCER_RENDER_TOOL) const {
+        std::string command = shell + quoted(tool);
         for (const std::string& a : args)
             command += " " + quoted(a);
         const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
@@ -399,6 +407,24 @@ protected:
         audio.samples.resize(static_cast<size_t>(reader.frames() * audio.format.channels));
         EXPECT_EQ(reader.read(audio.samples.data(), reader.frames()), reader.frames());
         return audio;
+    }
+
+    // The tool started in the background with the signals' default actions, as from a terminal.
+    pid_t start(std::vector<std::string> args) const {
+        args.insert(args.begin(), PELLUCER_RENDER_TOOL);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+                ::signal(signal, SIG_DFL);
+            ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        return pid;
     }
 
     // Nothing but the named files in the folder: no output, no temporary file left behind.
@@ -600,69 +626,140 @@ TEST_F(RenderTool, SavedStatesLoadBackToTheSameParameters) {
     EXPECT_EQ(run({"--state", path("a.state"), "--list-params"}).out, saved.out);
 }
 
+// Each failure is one line naming the file or option at fault; nothing is written, and what
+// stands at an output's name is left as it is unless it is a regular file.
 TEST_F(RenderTool, FailuresExplainThemselvesAndWriteNothing) {
     write("in.wav", testSignal(2, 44100, 1000, FileType::Wav, SampleFormat::Pcm16));
-    const std::string in = path("in.wav"), out = path("out.wav");
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const std::vector<Case> cases = {
-        {{path("missing.wav"), out}, "No such file"},
-        {{"--program", "Nonesuch", in, out}, "unknown program"},
-        {{"--program", "61", in, out}, "outside 0..60"},
-        {{"--set", "Compressor Threshold=-18dB", in, out}, "unknown parameter"},
-        {{"--set", "Compressor Thresh=-70dB", in, out}, "outside"},
-        {{"--set", "Compressor Thresh=1.5", in, out}, "outside"},
-        {{"--order", "12344", in, out}, "not a module order"},
-        {{"--tempo", "0", in, out}, "--tempo"},
-        {{"--bogus", in, out}, "unknown option"},
-        {{in}, "OUTPUT"},
-        {{"--program", "1", "--state", path("x.fxp"), in, out}, "give one"},
-        {{"--state", path("missing.fxp"), in, out}, "cannot be read"},
-        {{in, path("no-such-folder/out.wav")}, "cannot be written"},
-        {{in, dir_.string()}, "is a folder"},
-        {{"--bits", "32", in, path("out.flac")}, "cannot hold"},
-    };
-    for (const Case& c : cases) {
-        const ToolRun r = run(c.args);
-        EXPECT_NE(r.status, 0) << c.message;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
-    }
-    expectOnly({"in.wav"});
-}
-
-TEST_F(RenderTool, UnsupportedInputsAreRefused) {
     std::ofstream(path("text.wav")) << "this is not audio\n";
-    auto rawFile = [this](const std::string& name, int format, int channels) {
-        SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = channels;
-        info.format = format;
+    auto rawFile = [this](const std::string& name, int format, int channels, sf_count_t frames = 100) {
+        SF_INFO info{0, 44100, channels, format, 0, 0}; // frames, rate, channels, format
         SNDFILE* file = sf_open(path(name).c_str(), SFM_WRITE, &info);
         ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-        std::vector<float> silence(static_cast<size_t>(100 * channels), 0.0f);
-        sf_writef_float(file, silence.data(), 100);
+        const std::vector<float> silence(static_cast<size_t>(frames * channels), 0.0f);
+        sf_writef_float(file, silence.data(), frames);
         sf_close(file);
     };
     rawFile("eight.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1);
     rawFile("three.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 3);
     rawFile("double.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 2);
     rawFile("raw.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 1);
-    const std::pair<const char*, const char*> cases[] = {
-        {"text.wav", "cannot be read as audio"},
-        {"eight.wav", "16/24/32-bit integer and 32-bit float"},
-        {"three.wav", "3 channels"},
-        {"double.wav", "16/24/32-bit integer and 32-bit float"},
-        {"raw.au", "WAV, AIFF and FLAC"},
+    rawFile("empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 0);
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
+    fs::create_symlink(path("nowhere.wav"), path("dangling.wav"));
+    const std::string in = path("in.wav"), out = path("out.wav");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+        const char* shell = "";
     };
-    for (const auto& [name, message] : cases) {
-        const ToolRun r = run({path(name), path("out.wav")});
-        EXPECT_NE(r.status, 0) << name;
-        EXPECT_NE(r.err.find(message), std::string::npos) << name << ": " << r.err;
+    const std::vector<Case> cases = {
+        {{path("missing.wav"), out}, 1, "No such file"},
+        {{path("text.wav"), out}, 1, "cannot be read as audio"},
+        {{path("eight.wav"), out}, 1, "16/24/32-bit integer and 32-bit float"},
+        {{path("three.wav"), out}, 1, "3 channels"},
+        {{path("double.wav"), out}, 1, "16/24/32-bit integer and 32-bit float"},
+        {{path("raw.au"), out}, 1, "WAV, AIFF and FLAC"},
+        {{path("empty.wav"), out}, 1, "holds no audio frames"},
+        {{"--program", "Nonesuch", in, out}, 2, "unknown program"},
+        {{"--program", "61", in, out}, 2, "outside 0..60"},
+        {{"--set", "Compressor Threshold=-18dB", in, out}, 2, "unknown parameter"},
+        {{"--set", "Compressor Thresh=-70dB", in, out}, 2, "outside"},
+        {{"--set", "Compressor Thresh=1.5", in, out}, 2, "outside"},
+        {{"--order", "12344", in, out}, 2, "not a module order"},
+        {{"--tempo", "0", in, out}, 2, "--tempo"},
+        {{"--bogus", in, out}, 2, "unknown option"},
+        {{in}, 2, "OUTPUT"},
+        {{"", out}, 2, "empty file name"},
+        {{"--program", "", in, out}, 2, "--program \"\": an empty value"},
+        {{"--order=", in, out}, 2, "--order \"\": an empty value"},
+        {{"--state", "", in, out}, 2, "--state \"\": an empty value"},
+        {{"--save-state", "", in, out}, 2, "--save-state \"\": an empty value"},
+        {{in, path("out.mp3")}, 2, ".mp3 files are not written"},
+        {{"--program", "1", "--state", path("x.fxp"), in, out}, 2, "give one"},
+        {{"--state", path("missing.fxp"), in, out}, 1, "cannot be read: No such file"},
+        {{"--state", dir_.string(), in, out}, 1, "cannot be read: Is a directory"},
+        {{in, path("no-such-folder/out.wav")}, 1, "cannot be written"},
+        {{in, dir_.string()}, 1, "is a folder"},
+        {{in, path("fifo")}, 1, "fifo: is a FIFO"},
+        {{"--save-state", path("fifo"), in, out}, 1, "fifo: is a FIFO"},
+        {{in, path("dangling.wav")}, 1, "leads nowhere"},
+        {{"--bits", "32", in, path("out.flac")}, 2, "cannot hold"},
+        // A full disk, as the file size limit makes it: the output's name is the one given.
+        {{in, out}, 1, out + ": could not be written", "trap '' XFSZ; ulimit -f 2; "},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = run(c.args, c.shell);
+        EXPECT_EQ(r.status, c.status) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
     }
-    expectOnly({"text.wav", "eight.wav", "three.wav", "double.wav", "raw.au"});
+    EXPECT_TRUE(fs::is_fifo(path("fifo")));
+    expectOnly({"in.wav", "text.wav", "eight.wav", "three.wav", "double.wav", "raw.au", "empty.wav", "fifo",
+                "dangling.wav"});
+}
+
+// NaN and infinite samples enter as silence and are counted in the summary; a WAV cut short
+// renders what it holds, with a warning.
+TEST_F(RenderTool, DamagedInputsAreRenderedAloud) {
+    Audio audio = testSignal(1, 44100, 1000, FileType::Wav, SampleFormat::Float32);
+    audio.samples[100] = NAN;
+    audio.samples[200] = INFINITY;
+    audio.samples[300] = -INFINITY;
+    write("in.wav", audio);
+    ToolRun r = run({path("in.wav"), path("out.wav")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("; 3 non-finite input samples"), std::string::npos) << r.out;
+    const Audio out = read("out.wav");
+    EXPECT_TRUE(
+        std::all_of(out.samples.begin(), out.samples.end(), [](float x) { return std::isfinite(x); }));
+
+    fs::resize_file(path("in.wav"), slurp(path("in.wav")).find("data") + 8 + 400 * sizeof(float));
+    r = run({path("in.wav"), path("short.wav")});
+    EXPECT_NE(r.err.find("announces 1000 frames but the file holds 400"), std::string::npos) << r.err;
+    EXPECT_EQ(read("short.wav").frames(), 400u);
+}
+
+// Interrupted, ended or hung up on mid-render, the tool leaves neither its output nor a
+// temporary file.
+TEST_F(RenderTool, StopSignalsLeaveNothingBehind) {
+    write("in.wav", testSignal(1, 8000, 100, FileType::Wav, SampleFormat::Pcm16));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        const pid_t pid =
+            start({"--tail", "3600", "--save-state", path("s.fxp"), path("in.wav"), path("out.wav")});
+        // The render is under way once its temporary output exists.
+        bool started = false;
+        for (int i = 0; i < 1000 && !started; ++i, ::usleep(10000))
+            for (const auto& entry : fs::directory_iterator(dir_))
+                started = started || entry.path().filename().string().starts_with(".out.wav.");
+        ::kill(pid, started ? signal : SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(started);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        expectOnly({"in.wav"});
+    }
+}
+
+// pellucer-compare: a NaN on either side, or an infinity the other side does not match, is a
+// difference like any other.
+TEST_F(RenderTool, CompareCountsNonFiniteSamplesAsDifferences) {
+    Audio audio = testSignal(1, 44100, 100, FileType::Wav, SampleFormat::Float32);
+    write("clean.wav", audio);
+    audio.samples[50] = NAN;
+    write("nan.wav", audio);
+    audio.samples[50] = INFINITY;
+    write("inf.wav", audio);
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"nan.wav", "clean.wav", 1}, {"clean.wav", "nan.wav", 1}, {"nan.wav", "nan.wav", 1},
+        {"inf.wav", "clean.wav", 1}, {"inf.wav", "inf.wav", 0},
+    };
+    for (const auto& [a, b, status] : cases) {
+        const ToolRun r = run({"--offset", "0", path(a), path(b)}, "", PELLUCER_COMPARE_TOOL);
+        EXPECT_EQ(r.status, status) << a << " " << b << ": " << r.out << r.err;
+        EXPECT_EQ(r.out.starts_with("max difference inf"), status == 1) << r.out;
+    }
 }
 
 TEST_F(RenderTool, OutputCannotBeTheInputUnderAnySpelling) {
@@ -691,7 +788,12 @@ TEST_F(RenderTool, AnExistingOutputIsReplacedOnlyBySuccess) {
     EXPECT_EQ(slurp(path("out.wav")), "keep me");
     ASSERT_EQ(run({path("in.wav"), path("out.wav")}).status, 0);
     EXPECT_EQ(read("out.wav").frames(), 1000u);
-    expectOnly({"in.wav", "out.wav"});
+    // Through a symbolic link, the file it leads to is replaced and the link stays.
+    fs::create_symlink(path("out.wav"), path("link.wav"));
+    ASSERT_EQ(run({"--set", "Output Gain=-6dB", path("in.wav"), path("link.wav")}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(path("link.wav")));
+    EXPECT_NE(read("out.wav").samples, read("in.wav").samples);
+    expectOnly({"in.wav", "out.wav", "link.wav"});
 }
 
 TEST_F(RenderTool, ListsAndHelp) {

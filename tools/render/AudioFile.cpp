@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 namespace pellucer::render {
 
@@ -93,6 +95,43 @@ int sndfileFormat(const AudioFormat& format) {
         break;
     }
     return major | subtype;
+}
+
+int sampleBits(SampleFormat sample) {
+    return sample == SampleFormat::Pcm16 ? 16 : sample == SampleFormat::Pcm24 ? 24 : 32;
+}
+
+// Whether an output may replace what stands at its name: a regular file only.
+bool replaceable(mode_t mode, std::string& error) {
+    if (S_ISREG(mode))
+        return true;
+    const char* kind = S_ISDIR(mode)    ? "a folder"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISSOCK(mode) ? "a socket"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISLNK(mode)  ? "a symbolic link"
+                                        : "something other than a file";
+    error = std::string("is ") + kind + ", not a regular file; it is left as it is";
+    return false;
+}
+
+// The frames the data chunk of a WAV file announces, or -1 when it cannot be read. The library
+// counts only the frames the file holds and says nothing of a header that promised more.
+int64_t wavDataFrames(const std::string& path, int64_t bytesPerFrame) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    unsigned char chunk[12];
+    if (!file || std::fread(chunk, 1, 12, file.get()) != 12 || std::memcmp(chunk, "RIFF", 4) != 0 ||
+        std::memcmp(chunk + 8, "WAVE", 4) != 0)
+        return -1;
+    while (std::fread(chunk, 1, 8, file.get()) == 8) {
+        const uint32_t size = chunk[4] | (chunk[5] << 8) | (chunk[6] << 16) | (uint32_t{chunk[7]} << 24);
+        if (std::memcmp(chunk, "data", 4) == 0)
+            return size == 0xFFFFFFFFu ? -1 : size / bytesPerFrame; // all ones: length not known
+        if (std::fseek(file.get(), static_cast<long>(size + (size & 1)), SEEK_CUR) != 0)
+            return -1;
+    }
+    return -1;
 }
 
 std::string subtypeName(int subtype) {
@@ -199,6 +238,10 @@ bool AudioReader::open(const std::string& path, std::string& error) {
     format_.channels = info.channels;
     format_.sampleRate = info.samplerate;
     frames_ = info.frames;
+    announcedFrames_ = frames_;
+    if (format_.type == FileType::Wav || format_.type == FileType::WavExtensible)
+        announcedFrames_ =
+            std::max(frames_, wavDataFrames(path, sampleBits(format_.sample) / 8 * format_.channels));
     return true;
 }
 
@@ -213,17 +256,25 @@ int64_t AudioReader::read(float* interleaved, int64_t frames) {
 
 // ---- writing ---------------------------------------------------------------------------------
 
-int createTemporaryBeside(const std::string& path, std::string& temporaryPath, std::string& error) {
+int PendingFile::create(const std::string& path, std::string& error) {
     namespace fs = std::filesystem;
-    const fs::path destination(path);
+    remove();
+    destination_ = path;
     struct stat status {};
-    mode_t mode = 0;
-    if (::stat(path.c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode)) {
-            error = "is a folder";
+    if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        char* target = ::realpath(path.c_str(), nullptr);
+        if (target == nullptr) {
+            error = std::string("is a symbolic link that leads nowhere: ") + std::strerror(errno);
             return -1;
         }
-        if (::access(path.c_str(), W_OK) != 0) {
+        destination_ = target;
+        std::free(target);
+    }
+    mode_t mode = 0;
+    if (::stat(destination_.c_str(), &status) == 0) {
+        if (!replaceable(status.st_mode, error))
+            return -1;
+        if (::access(destination_.c_str(), W_OK) != 0) {
             error = std::string("is not writable: ") + std::strerror(errno);
             return -1;
         }
@@ -233,6 +284,7 @@ int createTemporaryBeside(const std::string& path, std::string& temporaryPath, s
         ::umask(mask);
         mode = 0666 & ~mask;
     }
+    const fs::path destination(destination_);
     fs::path folder = destination.parent_path();
     if (folder.empty())
         folder = ".";
@@ -249,8 +301,30 @@ int createTemporaryBeside(const std::string& path, std::string& temporaryPath, s
         return -1;
     }
     ::fchmod(fd, mode);
-    temporaryPath = pattern;
+    temporary_ = pattern;
     return fd;
+}
+
+bool PendingFile::place(std::string& error) {
+    // Looked at again, as the rename replaces whatever stands there now (a link included).
+    struct stat status {};
+    if (::lstat(destination_.c_str(), &status) == 0 && !replaceable(status.st_mode, error)) {
+        remove();
+        return false;
+    }
+    if (std::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+        error = std::string("could not be put in place: ") + std::strerror(errno);
+        remove();
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void PendingFile::remove() {
+    if (!temporary_.empty())
+        std::remove(temporary_.c_str());
+    temporary_.clear();
 }
 
 AudioWriter::~AudioWriter() { discard(); }
@@ -265,10 +339,10 @@ bool AudioWriter::open(const std::string& path, const AudioFormat& format, std::
                 fileTypeName(format.type);
         return false;
     }
-    const int fd = createTemporaryBeside(path, temporaryPath_, error);
+    const int fd = pending_.create(path, error);
     if (fd < 0)
         return false;
-    path_ = path;
+    failed_ = false;
     file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file_ == nullptr) {
         // libsndfile closes the descriptor it was given when the open fails.
@@ -297,7 +371,7 @@ bool AudioWriter::write(const float* interleaved, int64_t frames, std::string& e
         // as float and written back would not come out as it went in. Rounded to the nearest
         // step of 2^-(bits-1), held to full scale, and handed over left-aligned in 32 bits (which
         // libsndfile shortens to the file's width exactly); no dither.
-        const int bits = sample_ == SampleFormat::Pcm16 ? 16 : sample_ == SampleFormat::Pcm24 ? 24 : 32;
+        const int bits = sampleBits(sample_);
         const double scale = std::ldexp(1.0, bits - 1);
         const double largest = scale - 1.0;
         const int shift = 32 - bits;
@@ -312,6 +386,7 @@ bool AudioWriter::write(const float* interleaved, int64_t frames, std::string& e
     }
     if (written != frames) {
         error = std::string("could not be written: ") + sf_strerror(file_);
+        failed_ = true;
         return false;
     }
     return true;
@@ -330,13 +405,7 @@ bool AudioWriter::commit(std::string& error) {
         discard();
         return false;
     }
-    if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
-        error = std::string("could not be put in place: ") + std::strerror(errno);
-        discard();
-        return false;
-    }
-    temporaryPath_.clear();
-    return true;
+    return pending_.place(error);
 }
 
 void AudioWriter::discard() {
@@ -344,10 +413,7 @@ void AudioWriter::discard() {
         sf_close(file_);
         file_ = nullptr;
     }
-    if (!temporaryPath_.empty()) {
-        std::remove(temporaryPath_.c_str());
-        temporaryPath_.clear();
-    }
+    pending_.remove();
 }
 
 // ---- small files ----------------------------------------------------------------------------
@@ -355,13 +421,10 @@ void AudioWriter::discard() {
 FileCommit::~FileCommit() {
     if (fd_ >= 0)
         ::close(fd_);
-    if (!temporaryPath_.empty())
-        std::remove(temporaryPath_.c_str());
 }
 
 bool FileCommit::open(const std::string& path, std::string& error) {
-    fd_ = createTemporaryBeside(path, temporaryPath_, error);
-    path_ = path;
+    fd_ = pending_.create(path, error);
     return fd_ >= 0;
 }
 
@@ -384,12 +447,11 @@ bool FileCommit::commit(const void* data, size_t size, std::string& error) {
     }
     const int closed = ::close(fd_);
     fd_ = -1;
-    if (closed != 0 || std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
-        error = std::string("could not be put in place: ") + std::strerror(errno);
+    if (closed != 0) {
+        error = std::string("could not be completed: ") + std::strerror(errno);
         return false;
     }
-    temporaryPath_.clear();
-    return true;
+    return pending_.place(error);
 }
 
 } // namespace pellucer::render

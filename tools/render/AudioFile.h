@@ -43,8 +43,11 @@ public:
     /// holds something other than the formats above.
     bool open(const std::string& path, std::string& error);
     const AudioFormat& format() const { return format_; }
-    /// Frames the file announces.
+    /// Frames the file holds, as far as its header and its length tell.
     int64_t frames() const { return frames_; }
+    /// Frames the header announces: more than `frames` when a WAV file was cut short (the
+    /// library counts only what the file holds).
+    int64_t announcedFrames() const { return announcedFrames_; }
     /// Reads up to `frames` interleaved frames into `interleaved`; answers the frames read (0 at
     /// the end) or -1 on a read error.
     int64_t read(float* interleaved, int64_t frames);
@@ -53,11 +56,36 @@ private:
     sf_private_tag* file_ = nullptr;
     AudioFormat format_;
     int64_t frames_ = 0;
+    int64_t announcedFrames_ = 0;
 };
 
-/// An output file, written to a temporary file in the destination's folder and moved into place
-/// by `commit`. Until then an existing file at the destination is untouched; a writer that is
-/// destroyed without a commit removes its temporary file.
+/// The hidden temporary file an output is written to, in the folder of the file it is to
+/// replace, and renamed onto that file when complete; until then an existing file is untouched.
+/// One that is never put in place is removed.
+class PendingFile {
+public:
+    PendingFile() = default;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile() { remove(); }
+
+    /// Creates the temporary file for the output `path`, with the permissions the file it
+    /// replaces has or, for a new file, the usual ones. A symbolic link stays as it is: the file
+    /// it leads to is the one replaced. Answers the descriptor, or -1 with a one-line `error`
+    /// (without the path) when the output is something other than a regular file (a folder, a
+    /// device, a FIFO, a socket), a link that leads nowhere, or cannot be written.
+    int create(const std::string& path, std::string& error);
+    /// Renames the temporary file onto the destination, unless something other than a regular
+    /// file has taken the destination's place meanwhile (then the temporary file is removed).
+    bool place(std::string& error);
+    void remove();
+
+private:
+    std::string destination_;
+    std::string temporary_;
+};
+
+/// An output file, written to a PendingFile and put in place by `commit`.
 class AudioWriter {
 public:
     AudioWriter() = default;
@@ -68,8 +96,9 @@ public:
     bool open(const std::string& path, const AudioFormat& format, std::string& error);
     /// Writes interleaved frames. Integer formats get each sample rounded to the nearest step and
     /// held to full scale (no dither), so that a file read as float is written back unchanged.
-    /// Answers false on a write error.
+    /// Answers false on a write error (and `failed` tells it afterwards).
     bool write(const float* interleaved, int64_t frames, std::string& error);
+    bool failed() const { return failed_; }
     /// Closes the file and renames it to the destination.
     bool commit(std::string& error);
     /// Closes and removes the temporary file (nothing happens after a commit).
@@ -77,15 +106,15 @@ public:
 
 private:
     sf_private_tag* file_ = nullptr;
-    std::string path_;
-    std::string temporaryPath_;
+    PendingFile pending_;
+    bool failed_ = false;
     SampleFormat sample_ = SampleFormat::Float32;
     int32_t channels_ = 2;
     std::vector<int32_t> integers_;
 };
 
-/// A small file written whole (a state file), with the same temporary-file-and-rename rule.
-/// `open` creates the temporary file, so an unwritable destination is found before any work.
+/// A small file written whole (a state file), through a PendingFile as well. `open` creates the
+/// temporary file, so an unwritable destination is found before any work.
 class FileCommit {
 public:
     FileCommit() = default;
@@ -98,12 +127,7 @@ public:
 
 private:
     int fd_ = -1;
-    std::string path_;
-    std::string temporaryPath_;
+    PendingFile pending_;
 };
-
-/// A temporary file beside `path` (same folder, hidden name), created with the permissions the
-/// destination has or, for a new file, the usual ones. Answers the descriptor or -1 with `error`.
-int createTemporaryBeside(const std::string& path, std::string& temporaryPath, std::string& error);
 
 } // namespace pellucer::render

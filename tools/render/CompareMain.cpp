@@ -70,7 +70,17 @@ struct Difference {
     int64_t frame = 0;
     int32_t channel = 0;
     int64_t frames = 0;
+    float a = 0.0f, b = 0.0f; ///< the samples at the largest difference
 };
+
+// Samples differ by their distance; a NaN on either side, or an infinity that the other side does
+// not match, differs infinitely.
+double sampleDifference(float a, float b) {
+    if (a == b)
+        return 0.0;
+    const double d = std::fabs(static_cast<double>(a) - b);
+    return std::isfinite(d) ? d : HUGE_VAL;
+}
 
 // b[frame + offset] against a[frame], over the frames both have.
 Difference compare(const Audio& a, const Audio& b, int64_t offset) {
@@ -80,14 +90,11 @@ Difference compare(const Audio& a, const Audio& b, int64_t offset) {
     const int64_t last = std::min(a.frames(), b.frames() - offset);
     for (int64_t f = first; f < last; ++f)
         for (int32_t c = 0; c < channels; ++c) {
-            const double diff =
-                std::fabs(static_cast<double>(a.samples[static_cast<size_t>(f * channels + c)]) -
-                          b.samples[static_cast<size_t>((f + offset) * channels + c)]);
-            if (diff > d.max) {
-                d.max = diff;
-                d.frame = f;
-                d.channel = c;
-            }
+            const float x = a.samples[static_cast<size_t>(f * channels + c)];
+            const float y = b.samples[static_cast<size_t>((f + offset) * channels + c)];
+            const double diff = sampleDifference(x, y);
+            if (diff > d.max)
+                d = {diff, f, c, 0, x, y};
         }
     d.frames = std::max<int64_t>(0, last - first);
     return d;
@@ -174,6 +181,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(d.frame), d.channel, static_cast<long long>(std::llabs(offset)),
                 offset >= 0 ? "behind" : "ahead of", static_cast<long long>(d.frames), a.format.channels,
                 static_cast<long long>(a.frames()), static_cast<long long>(b.frames()));
+    if (std::isinf(d.max))
+        std::printf("there A holds %g and B %g\n", static_cast<double>(d.a), static_cast<double>(d.b));
     if (d.frames == 0) {
         std::fputs("pellucer-compare: nothing to compare\n", stderr);
         return kExitDifferent;

@@ -1,6 +1,7 @@
 #include "tools/render/RenderOptions.h"
 
 #include <cmath>
+#include <filesystem>
 
 #include "tools/render/ValueParser.h"
 
@@ -20,6 +21,10 @@ bool takesValue(const std::string& name) {
 
 bool applyValue(const std::string& name, const std::string& value, RenderOptions& options,
                 std::string& error) {
+    if (value.empty()) {
+        error = name + " \"\": an empty value (see --help)";
+        return false;
+    }
     double number = 0.0;
     if (name == "--program") {
         options.program = value;
@@ -103,6 +108,10 @@ bool parseArguments(const std::vector<std::string>& arguments, RenderOptions& op
     bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        if (argument.empty()) {
+            error = "\"\": an empty file name (see --help)";
+            return false;
+        }
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
             files.push_back(argument);
             continue;
@@ -144,6 +153,15 @@ bool parseArguments(const std::vector<std::string>& arguments, RenderOptions& op
     if (files.size() == 2) {
         options.input = files[0];
         options.output = files[1];
+        // An output named without an extension keeps the input's type.
+        const std::string extension = std::filesystem::path(options.output).extension().string();
+        FileType byName = FileType::Wav;
+        if (!options.fileType && !extension.empty() && !fileTypeFromExtension(options.output, byName)) {
+            error = options.output + ": " + extension +
+                    " files are not written (.wav, .aif, .aiff, .aifc and .flac are); give --format "
+                    "wav|aiff|flac to use this name";
+            return false;
+        }
     } else if (!files.empty()) {
         error = files.size() == 1 ? "an OUTPUT file is needed after INPUT (see --help)"
                                   : "too many file names: give INPUT and OUTPUT (see --help)";
@@ -167,7 +185,8 @@ Runs an audio file through the Pellucer vocal channel strip, exactly as the plug
 in a host (single precision, blocks of 512 frames), with its latency removed: the first output
 frame belongs to the first input frame. WAV, AIFF or FLAC, mono or stereo, 16/24/32-bit integer
 or 32-bit float. The output keeps the input's format, channels and sample rate unless the output
-name's extension (.wav, .aif/.aiff, .flac) or the options below say otherwise.
+name's extension (.wav, .aif/.aiff, .flac) or the options below say otherwise; an output name
+with another extension needs --format.
 
 Settings (applied in this order):
   --program N|NAME      factory program by number (0-60) or exact name; default 0 "Full Reset"

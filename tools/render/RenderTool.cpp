@@ -32,17 +32,27 @@ std::atomic<bool> gStopRequested{false};
 
 void requestStop(int) { gStopRequested.store(true); }
 
+// Interrupting the tool, ending it and closing its terminal all end the render the same way: the
+// temporary files are removed and nothing is put in place. A signal ignored from the start (under
+// nohup, in a script's background job) stays ignored.
 void installStopHandlers() {
     struct sigaction action {};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 
 int fail(int status, const std::string& message) {
     std::fprintf(stderr, "pellucer-render: %s\n", message.c_str());
     return status;
+}
+
+void warn(const std::string& message) {
+    std::fprintf(stderr, "pellucer-render: warning: %s\n", message.c_str());
 }
 
 // Whether two names reach the same file: the same inode when both exist, otherwise the same
@@ -138,9 +148,7 @@ int runRenderTool(int argc, char** argv) {
     }
     const UnitWords words = UnitWords::fromSkin();
     if (!words.available && options.listParams)
-        std::fprintf(stderr,
-                     "pellucer-render: warning: Resources/TextResources.tsres was not found beside the "
-                     "program; unit words are missing\n");
+        warn("Resources/TextResources.tsres was not found beside the program; unit words are missing");
     for (const std::string& setting : options.settings)
         if (!applySetting(*effect, setting, words, error))
             return fail(kExitUsage, error);
@@ -154,6 +162,7 @@ int runRenderTool(int argc, char** argv) {
 
     // The state file's temporary copy is made now, so that an unwritable name fails before the
     // render; it replaces the destination only when everything else has succeeded.
+    installStopHandlers();
     FileCommit stateFile;
     std::vector<uint8_t> state;
     if (!options.saveStateFile.empty()) {
@@ -184,13 +193,26 @@ int runRenderTool(int argc, char** argv) {
     AudioWriter writer;
     if (!writer.open(options.output, outputFormat, error))
         return fail(kExitFailed, options.output + ": " + error);
-    installStopHandlers();
     effect->resume();
     RenderSummary summary;
     if (!renderFile(*effect, host, reader, writer, plan, summary, error)) {
         writer.discard();
-        return fail(kExitFailed, "rendering " + options.input + " failed: " + error);
+        return fail(kExitFailed,
+                    (writer.failed() ? options.output + ": " : "rendering " + options.input + " failed: ") +
+                        error);
     }
+    // An input without a single frame gives no output. A header may promise frames the file does
+    // not hold; the render has what there was.
+    if (summary.inputFrames == 0) {
+        writer.discard();
+        return fail(kExitFailed, options.input + ": holds no audio frames");
+    }
+    if (summary.inputFrames < reader.announcedFrames())
+        warn(options.input + ": the header announces " + std::to_string(reader.announcedFrames()) +
+             " frames but the file holds " + std::to_string(summary.inputFrames) + "; those were rendered");
+    if (summary.input.nonFinite > 0)
+        warn(options.input + ": non-finite samples (NaN or infinite): " +
+             std::to_string(summary.input.nonFinite) + ", rendered as silence");
     if (!writer.commit(error))
         return fail(kExitFailed, options.output + ": " + error);
     if (!options.saveStateFile.empty() && !stateFile.commit(state.data(), state.size(), error))

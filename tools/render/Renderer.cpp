@@ -94,14 +94,20 @@ void prepareEngine(ChannelStripEffect& effect, float sampleRate, int32_t blockFr
 void LevelStats::add(const float* data, int64_t count) {
     double p = peak;
     double sum = 0.0;
+    int64_t skipped = 0;
     for (int64_t i = 0; i < count; ++i) {
         const double x = data[i];
+        if (!std::isfinite(x)) {
+            ++skipped;
+            continue;
+        }
         p = std::max(p, std::fabs(x));
         sum += x * x;
     }
     peak = p;
     sumOfSquares += sum;
-    samples += count;
+    samples += count - skipped;
+    nonFinite += skipped;
 }
 
 double LevelStats::peakDb() const { return peak > 0.0 ? 20.0 * std::log10(peak) : -HUGE_VAL; }
@@ -122,9 +128,13 @@ std::string RenderSummary::line() const {
                 ? "compressor " + decibels(compressorGain) + " dB, expander " + decibels(expanderGain) + " dB"
                 : std::string("compander off");
     text += deEsser ? ", de-esser " + decibels(deEsserGain) + " dB" : std::string(", de-esser off");
+    auto count = [](int64_t n, const char* kind, const char* what) {
+        return "; " + std::to_string(n) + kind + (n == 1 ? " sample " : " samples ") + what;
+    };
     if (clippedSamples > 0)
-        text += "; " + std::to_string(clippedSamples) + (clippedSamples == 1 ? " sample" : " samples") +
-                " clipped at full scale";
+        text += count(clippedSamples, "", "clipped at full scale");
+    if (input.nonFinite > 0)
+        text += count(input.nonFinite, " non-finite input", "(NaN or infinite) rendered as silence");
     return text;
 }
 

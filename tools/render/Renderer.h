@@ -42,11 +42,12 @@ private:
 /// arrangement (one input channel puts the strip in its mono mode).
 void prepareEngine(ChannelStripEffect& effect, float sampleRate, int32_t blockFrames, bool monoInput);
 
-/// Peak and RMS of a stream of samples.
+/// Peak and RMS of a stream of samples. NaN and infinite samples are counted apart and left out.
 struct LevelStats {
     double peak = 0.0;
     double sumOfSquares = 0.0;
     int64_t samples = 0;
+    int64_t nonFinite = 0;
 
     void add(const float* samples, int64_t count);
     double peakDb() const;
@@ -79,7 +80,8 @@ struct RenderSummary {
     double expanderGain = 1.0;
     double deEsserGain = 1.0;
 
-    /// "in peak -3.0 dBFS rms -20.1 dBFS; out ...; gain reduction: compressor -6.1 dB, ..."
+    /// "in peak -3.0 dBFS rms -20.1 dBFS; out ...; gain reduction: compressor -6.1 dB, ...", then
+    /// the samples clipped and the non-finite input samples when there were any.
     std::string line() const;
 };
 

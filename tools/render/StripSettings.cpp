@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iterator>
+#include <memory>
 
 #include "core/ChannelStripEffect.h"
 #include "core/FactoryPrograms.h"
@@ -18,7 +20,7 @@ namespace {
 // Echoes are followed until they have fallen this far below the signal that made them.
 constexpr double kRingOutLevel = 1e-3; // -60 dB
 // State files are a few kilobytes; anything far larger is not one.
-constexpr std::streamsize kMaxStateFileBytes = 1 << 20;
+constexpr size_t kMaxStateFileBytes = 1 << 20;
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -90,22 +92,19 @@ bool applySetting(ChannelStripEffect& effect, const std::string& assignment, con
 }
 
 bool loadStateFile(ChannelStripEffect& effect, const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot be read";
-        return false;
-    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     std::vector<uint8_t> bytes;
-    char buffer[4096];
-    while (file.read(buffer, sizeof(buffer)), file.gcount() > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + file.gcount());
-        if (static_cast<std::streamsize>(bytes.size()) > kMaxStateFileBytes) {
+    uint8_t buffer[4096];
+    size_t n = 0;
+    while (file && (n = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > kMaxStateFileBytes) {
             error = path + ": is far too large for a state file";
             return false;
         }
     }
-    if (file.bad()) {
-        error = path + ": cannot be read";
+    if (!file || std::ferror(file.get())) {
+        error = path + ": cannot be read: " + std::strerror(errno);
         return false;
     }
     StateProgram program;
