@@ -27,16 +27,6 @@ constexpr DWORD kRate = 44100;
 constexpr REFERENCE_TIME kSecond = 10'000'000;
 constexpr int64_t kStep = 882; // 20 ms at 44.1 kHz
 
-MP_ENVELOPE_SEGMENT segment(REFERENCE_TIME start, REFERENCE_TIME end, float a, float b, int curve) {
-    MP_ENVELOPE_SEGMENT s{};
-    s.rtStart = start;
-    s.rtEnd = end;
-    s.valStart = a;
-    s.valEnd = b;
-    s.iCurve = static_cast<MP_CURVE_TYPE>(curve);
-    return s;
-}
-
 /// The first frame at which two streams differ (the frame count when they do not).
 int64_t firstDifferentFrame(const std::vector<float>& a, const std::vector<float>& b) {
     const size_t common = std::min(a.size(), b.size());

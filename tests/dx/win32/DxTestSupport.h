@@ -1,12 +1,22 @@
 #pragma once
 
-// Helpers for tests that drive the built module as COM and DirectShow would: the module loaded
-// once per process, its exported entries, and a process-wide lock for tests that change the
-// COM registration of the Wine prefix.
+// Helpers for tests that drive the built module as COM and DirectShow hosts do: the module loaded
+// once per process and its exported entries, a COM apartment and pointer, objects made through
+// the module's class factory, and a process-wide lock for tests that change the COM
+// registration of the Wine prefix.
 
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
 #include <windows.h>
 
+#include <dshow.h>
+
+#include <utility>
+
 #include <gtest/gtest.h>
+
+#include "vst/VstAbi.h"
 
 namespace pellucer::dx::test {
 
@@ -34,6 +44,91 @@ inline HRESULT getClassObject(REFCLSID clsid, REFIID iid, void** object) {
     }
     return proc(clsid, iid, object);
 }
+
+/// The module's DllCanUnloadNow.
+inline HRESULT moduleCanUnloadNow() {
+    using CanUnloadProc = HRESULT(STDAPICALLTYPE*)();
+    const auto proc = moduleProc<CanUnloadProc>("DllCanUnloadNow");
+    if (proc == nullptr) {
+        ADD_FAILURE() << "DllCanUnloadNow not found in " << PELLUCER_VST_MODULE;
+        return E_FAIL;
+    }
+    return proc();
+}
+
+/// COM for the lifetime of one test (or one worker thread).
+class ComApartment {
+public:
+    explicit ComApartment(DWORD model = COINIT_APARTMENTTHREADED) : result_(CoInitializeEx(nullptr, model)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+/// Owns one reference to a COM object.
+template <class T> class ComPtr {
+public:
+    ComPtr() = default;
+    /// Takes over a reference the caller already holds.
+    explicit ComPtr(T* object) : object_(object) {}
+    ComPtr(const ComPtr& other) : object_(other.object_) {
+        if (object_ != nullptr)
+            object_->AddRef();
+    }
+    ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    ComPtr& operator=(ComPtr other) noexcept {
+        std::swap(object_, other.object_);
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    void reset() {
+        if (object_ != nullptr)
+            std::exchange(object_, nullptr)->Release();
+    }
+    T* get() const { return object_; }
+    T* operator->() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+    /// For out-arguments: releases what is held and hands out the slot.
+    T** put() {
+        reset();
+        return &object_;
+    }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
+
+    template <class U> ComPtr<U> query(REFIID iid) const {
+        ComPtr<U> other;
+        if (object_ != nullptr)
+            object_->QueryInterface(iid, other.putVoid());
+        return other;
+    }
+
+private:
+    T* object_ = nullptr;
+};
+
+/// An object of the module made by its class factory, as CoCreateInstance would (no registration
+/// involved). Answers what CreateInstance answered.
+template <class I> HRESULT createFromModule(REFCLSID clsid, REFIID iid, ComPtr<I>& object) {
+    ComPtr<IClassFactory> factory;
+    const HRESULT hr = getClassObject(clsid, IID_IClassFactory, factory.putVoid());
+    if (FAILED(hr))
+        return hr;
+    return factory->CreateInstance(nullptr, iid, object.putVoid());
+}
+
+/// The filter's effect-access interface: the four IDispatch methods, then one that hands out
+/// the effect record the filter drives.
+struct IEffectRecordAccess : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE effectRecord(vst::AEffect** effect) = 0;
+};
 
 /// Holds a named mutex while a test changes the registration of the module's classes: the
 /// test processes of one Wine prefix share its registry and its filter mapper, so such tests

@@ -15,6 +15,7 @@
 #include "dx/EffectFilter.h"
 #include "dx/SequencerInterfaces.h"
 #include "dx/base/MediaType.h"
+#include "tests/dx/win32/GraphTestSupport.h"
 #include "vst/VstAbi.h"
 
 namespace pellucer::dx::effecttest {
@@ -94,35 +95,6 @@ inline vst::AEffect* recordingEntry(vst::audioMasterCallback host) {
         return nullptr;
     return (new RecordingEffect(host))->getAeffect();
 }
-
-// -- media types ---------------------------------------------------------------------------------------
-
-/// An audio media type with its wave format inside (not copyable: the type points at it).
-struct AudioType {
-    AudioType(DWORD rate, WORD tag = WAVE_FORMAT_IEEE_FLOAT, WORD bits = 32, WORD channels = 2) {
-        format.Format.wFormatTag = tag;
-        format.Format.nChannels = channels;
-        format.Format.nSamplesPerSec = rate;
-        format.Format.wBitsPerSample = bits;
-        format.Format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-        format.Format.nAvgBytesPerSec = rate * format.Format.nBlockAlign;
-        format.Format.cbSize = tag == WAVE_FORMAT_EXTENSIBLE ? 22 : 0;
-        format.Samples.wValidBitsPerSample = bits;
-        format.SubFormat = MEDIASUBTYPE_IEEE_FLOAT;
-        type.majortype = MEDIATYPE_Audio;
-        type.subtype = tag == WAVE_FORMAT_PCM ? MEDIASUBTYPE_PCM : MEDIASUBTYPE_IEEE_FLOAT;
-        type.formattype = FORMAT_WaveFormatEx;
-        type.bFixedSizeSamples = TRUE;
-        type.lSampleSize = format.Format.nBlockAlign;
-        type.cbFormat = tag == WAVE_FORMAT_EXTENSIBLE ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX);
-        type.pbFormat = reinterpret_cast<BYTE*>(&format);
-    }
-    AudioType(const AudioType&) = delete;
-    AudioType& operator=(const AudioType&) = delete;
-
-    WAVEFORMATEXTENSIBLE format{};
-    AM_MEDIA_TYPE type{};
-};
 
 // -- samples and allocator -------------------------------------------------------------------------------
 
@@ -459,8 +431,8 @@ public:
     FilterRig& operator=(const FilterRig&) = delete;
 
     HRESULT connectInput(DWORD rate) {
-        AudioType type(rate);
-        return filter->inputPin().ReceiveConnection(&upstream, &type.type);
+        const graphtest::AudioType type = graphtest::floatType(rate);
+        return filter->inputPin().ReceiveConnection(&upstream, type.ptr());
     }
     /// Connects output `k` to its downstream pin, negotiating the type when none is given.
     HRESULT connectOutput(int k, const AM_MEDIA_TYPE* type = nullptr) {

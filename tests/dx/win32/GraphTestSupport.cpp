@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mmreg.h>
 #include <numbers>
 #include <sstream>
 
 #include "core/Parameters.h"
 #include "dx/Identifiers.h"
+#include "dx/base/MediaType.h"
 #include "tests/dx/win32/DxTestSupport.h"
 
 namespace pellucer::dx::graphtest {
@@ -19,11 +21,7 @@ using vst::VstIntPtr;
 // ---- the module -------------------------------------------------------------------------------
 
 HRESULT createEffectFilter(ComPtr<IBaseFilter>& filter) {
-    ComPtr<IClassFactory> factory;
-    HRESULT hr = test::getClassObject(kClsidEffectFilter, IID_IClassFactory, factory.putVoid());
-    if (FAILED(hr))
-        return hr;
-    return factory->CreateInstance(nullptr, IID_IBaseFilter, filter.putVoid());
+    return test::createFromModule(kClsidEffectFilter, IID_IBaseFilter, filter);
 }
 
 AEffect* effectRecordOf(IBaseFilter* filter) {
@@ -34,12 +32,6 @@ AEffect* effectRecordOf(IBaseFilter* filter) {
     if (access->effectRecord(&effect) != S_OK)
         return nullptr;
     return effect;
-}
-
-HRESULT moduleCanUnloadNow() {
-    using CanUnloadProc = HRESULT(STDAPICALLTYPE*)();
-    const auto proc = test::moduleProc<CanUnloadProc>("DllCanUnloadNow");
-    return proc != nullptr ? proc() : E_FAIL;
 }
 
 // ---- effects ----------------------------------------------------------------------------------
@@ -213,6 +205,280 @@ std::vector<float> testSignal(size_t frames, double sampleRate, uint32_t seed) {
                                          << differing << " of the first " << common << " differ" << message.str();
 }
 
+// ---- media types ------------------------------------------------------------------------------
+
+const GUID kSubFormatIeeeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+const GUID kSubFormatPcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+AudioType::AudioType(WORD formatTag, WORD channels, WORD bitsPerSample, DWORD sampleRate, const GUID* subFormat) {
+    WAVEFORMATEX& wave = format_.Format;
+    wave.wFormatTag = subFormat != nullptr ? WAVE_FORMAT_EXTENSIBLE : formatTag;
+    wave.nChannels = channels;
+    wave.nSamplesPerSec = sampleRate;
+    wave.wBitsPerSample = bitsPerSample;
+    wave.nBlockAlign = static_cast<WORD>(channels * bitsPerSample / 8);
+    wave.nAvgBytesPerSec = sampleRate * wave.nBlockAlign;
+    if (subFormat != nullptr) {
+        wave.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+        format_.Samples.wValidBitsPerSample = bitsPerSample;
+        format_.dwChannelMask = channels == 2 ? (SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT) : SPEAKER_FRONT_CENTER;
+        format_.SubFormat = *subFormat;
+    }
+    point();
+}
+
+AudioType::AudioType(const WAVEFORMATEXTENSIBLE& format) : format_(format) { point(); }
+
+void AudioType::point() {
+    type_.majortype = MEDIATYPE_Audio;
+    type_.subtype = MEDIASUBTYPE_PCM;
+    if (format_.Format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        type_.subtype = MEDIASUBTYPE_IEEE_FLOAT;
+    type_.bFixedSizeSamples = TRUE;
+    type_.lSampleSize = format_.Format.nBlockAlign;
+    type_.formattype = FORMAT_WaveFormatEx;
+    type_.cbFormat = sizeof(WAVEFORMATEX) + format_.Format.cbSize;
+    type_.pbFormat = reinterpret_cast<BYTE*>(&format_);
+}
+
+AudioType floatType(DWORD sampleRate, WORD channels) {
+    return AudioType(WAVE_FORMAT_IEEE_FLOAT, channels, 32, sampleRate);
+}
+AudioType pcmType(DWORD sampleRate, WORD channels, WORD bitsPerSample) {
+    return AudioType(WAVE_FORMAT_PCM, channels, bitsPerSample, sampleRate);
+}
+AudioType extensibleType(DWORD sampleRate, WORD channels, WORD bitsPerSample, bool isFloat) {
+    return AudioType(WAVE_FORMAT_EXTENSIBLE, channels, bitsPerSample, sampleRate,
+                     isFloat ? &kSubFormatIeeeFloat : &kSubFormatPcm);
+}
+
+bool isFloatStereo(const AM_MEDIA_TYPE& type, DWORD rate) {
+    const WAVEFORMATEX* wave = waveFormatOf(type);
+    return IsEqualGUID(type.majortype, MEDIATYPE_Audio) && wave != nullptr &&
+           wave->wFormatTag == WAVE_FORMAT_IEEE_FLOAT && wave->nChannels == 2 && wave->wBitsPerSample == 32 &&
+           wave->nBlockAlign == 8 && wave->nSamplesPerSec == rate;
+}
+
+// ---- the source -------------------------------------------------------------------------------
+
+namespace {
+// Test-only class identifiers: the graph asks every filter for one.
+const CLSID kClsidTestSource = {0x5c1e2f70, 0x3d0b, 0x4a57, {0x9a, 0x1e, 0x61, 0x0c, 0x2b, 0x7e, 0x44, 0x01}};
+const CLSID kClsidTestSink = {0x5c1e2f70, 0x3d0b, 0x4a57, {0x9a, 0x1e, 0x61, 0x0c, 0x2b, 0x7e, 0x44, 0x02}};
+} // namespace
+
+StreamPlan StreamPlan::frames(const std::vector<float>& interleaved, int channels, const std::vector<uint32_t>& sizes) {
+    StreamPlan plan;
+    plan.bytes.resize(interleaved.size() * sizeof(float));
+    std::memcpy(plan.bytes.data(), interleaved.data(), plan.bytes.size());
+    const size_t totalFrames = interleaved.size() / static_cast<size_t>(channels);
+    for (size_t k = 0, done = 0; done < totalFrames && !sizes.empty(); ++k) {
+        const size_t n = std::min<size_t>(sizes[k % sizes.size()], totalFrames - done);
+        SampleSpec spec;
+        spec.bytes = static_cast<uint32_t>(n * static_cast<size_t>(channels) * sizeof(float));
+        plan.samples.push_back(spec);
+        done += n;
+    }
+    return plan;
+}
+
+uint32_t StreamPlan::largestSample() const {
+    uint32_t largest = 8;
+    for (const SampleSpec& s : samples)
+        largest = std::max(largest, s.bytes);
+    return largest;
+}
+
+SourcePin::SourcePin(TestSource& source) : OutputPinBase(source, L"Output"), source_(source) {}
+
+HRESULT SourcePin::checkMediaType(const AM_MEDIA_TYPE* type) {
+    for (const AudioType& offered : source_.offered_)
+        if (matchesPartialType(offered.get(), *type) && type->cbFormat == offered.get().cbFormat &&
+            std::memcmp(type->pbFormat, offered.get().pbFormat, type->cbFormat) == 0)
+            return S_OK;
+    return S_FALSE;
+}
+
+HRESULT SourcePin::getMediaType(int position, AM_MEDIA_TYPE& type) {
+    if (position < 0 || static_cast<size_t>(position) >= source_.offered_.size())
+        return VFW_S_NO_MORE_ITEMS;
+    return copyMediaType(type, source_.offered_[static_cast<size_t>(position)].get());
+}
+
+HRESULT SourcePin::decideBufferSize(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& requested) {
+    ALLOCATOR_PROPERTIES wanted = requested;
+    wanted.cBuffers = std::max<long>(wanted.cBuffers, 3);
+    wanted.cbBuffer = std::max<long>(wanted.cbBuffer, static_cast<long>(source_.bufferBytes_));
+    wanted.cbAlign = std::max<long>(wanted.cbAlign, 1);
+    ALLOCATOR_PROPERTIES granted{};
+    const HRESULT hr = allocator->SetProperties(&wanted, &granted);
+    if (FAILED(hr))
+        return hr;
+    return granted.cbBuffer < wanted.cbBuffer ? E_FAIL : S_OK;
+}
+
+TestSource::TestSource(std::vector<AudioType> offered, uint32_t bufferBytes)
+    : FilterBase(nullptr, kClsidTestSource, lock_), offered_(std::move(offered)), bufferBytes_(bufferBytes),
+      pin_(*this) {}
+
+TestSource* TestSource::create(std::vector<AudioType> offered, uint32_t bufferBytes) {
+    auto* source = new TestSource(std::move(offered), bufferBytes);
+    source->AddRef();
+    return source;
+}
+
+TestSource::~TestSource() {
+    if (streaming_.joinable())
+        streaming_.join();
+}
+
+HRESULT TestSource::Stop() {
+    // Stopping decommits the allocator, which frees a streaming thread that waits for a buffer.
+    const HRESULT hr = FilterBase::Stop();
+    if (streaming_.joinable())
+        streaming_.join();
+    return hr;
+}
+
+HRESULT TestSource::deliver(const StreamPlan& plan) {
+    size_t offset = 0;
+    for (const SampleSpec& spec : plan.samples) {
+        IMediaSample* sample = nullptr;
+        HRESULT hr = pin_.getDeliveryBuffer(&sample, nullptr, nullptr, 0);
+        if (FAILED(hr))
+            return hr;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        if (offset + spec.bytes > plan.bytes.size() || static_cast<long>(spec.bytes) > sample->GetSize()) {
+            sample->Release();
+            return E_INVALIDARG;
+        }
+        std::memcpy(data, plan.bytes.data() + offset, spec.bytes);
+        sample->SetActualDataLength(static_cast<long>(spec.bytes));
+        REFERENCE_TIME start = spec.start.value_or(0);
+        REFERENCE_TIME stop = start + 1;
+        sample->SetTime(spec.start ? &start : nullptr, spec.start ? &stop : nullptr);
+        sample->SetDiscontinuity(spec.discontinuity ? TRUE : FALSE);
+        sample->SetSyncPoint(spec.syncPoint ? TRUE : FALSE);
+        sample->SetPreroll(spec.preroll ? TRUE : FALSE);
+        hr = pin_.deliver(sample);
+        sample->Release();
+        {
+            std::lock_guard<std::mutex> guard(recordLock_);
+            receiveResults_.push_back(hr);
+        }
+        if (FAILED(hr))
+            return hr;
+        offset += spec.bytes;
+    }
+    return plan.endOfStream ? pin_.deliverEndOfStream() : S_OK;
+}
+
+HRESULT TestSource::flush() {
+    const HRESULT begin = pin_.deliverBeginFlush();
+    const HRESULT end = pin_.deliverEndFlush();
+    return FAILED(begin) ? begin : end;
+}
+
+void TestSource::startStreaming(StreamPlan plan) {
+    if (streaming_.joinable())
+        streaming_.join();
+    streaming_ = std::thread([this, plan = std::move(plan)] {
+        test::ComApartment com(COINIT_MULTITHREADED);
+        streamingResult_ = deliver(plan);
+    });
+}
+
+HRESULT TestSource::finishStreaming() {
+    if (streaming_.joinable())
+        streaming_.join();
+    return streamingResult_;
+}
+
+std::vector<HRESULT> TestSource::receiveResults() const {
+    std::lock_guard<std::mutex> guard(recordLock_);
+    return receiveResults_;
+}
+
+// ---- the sink ---------------------------------------------------------------------------------
+
+SinkPin::SinkPin(TestSink& sink) : InputPinBase(sink, L"Input"), sink_(sink) {}
+
+HRESULT SinkPin::checkMediaType(const AM_MEDIA_TYPE* type) {
+    return IsEqualGUID(type->majortype, MEDIATYPE_Audio) ? S_OK : S_FALSE;
+}
+
+HRESULT SinkPin::receiveSample(IMediaSample* sample) {
+    ReceivedSample r;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    r.actualLength = sample->GetActualDataLength();
+    if (data != nullptr && r.actualLength > 0)
+        r.bytes.assign(data, data + std::min(r.actualLength, sample->GetSize()));
+    REFERENCE_TIME stop = 0;
+    r.timeResult = sample->GetTime(&r.start, &stop);
+    r.discontinuity = sample->IsDiscontinuity() == S_OK;
+    r.syncPoint = sample->IsSyncPoint() == S_OK;
+    r.preroll = sample->IsPreroll() == S_OK;
+    r.threadId = GetCurrentThreadId();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    r.arrivalTicks = now.QuadPart;
+    std::lock_guard<std::mutex> guard(sink_.recordLock_);
+    sink_.received_.push_back(std::move(r));
+    return S_OK;
+}
+
+HRESULT SinkPin::EndOfStream() {
+    const HRESULT hr = InputPinBase::EndOfStream();
+    if (hr != S_OK)
+        return hr;
+    InterlockedIncrement(&sink_.endOfStreams_);
+    // A renderer reports the end of its stream; the graph sends EC_COMPLETE once all have.
+    sink_.notifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(sink_.baseFilter()));
+    return S_OK;
+}
+
+HRESULT SinkPin::BeginFlush() {
+    InterlockedIncrement(&sink_.beginFlushes_);
+    return InputPinBase::BeginFlush();
+}
+
+HRESULT SinkPin::EndFlush() {
+    InterlockedIncrement(&sink_.endFlushes_);
+    return InputPinBase::EndFlush();
+}
+
+TestSink::TestSink() : FilterBase(nullptr, kClsidTestSink, lock_), pin_(*this) {}
+
+TestSink* TestSink::create() {
+    auto* sink = new TestSink();
+    sink->AddRef();
+    return sink;
+}
+
+HRESULT TestSink::nonDelegatingQueryInterface(REFIID iid, void** object) {
+    if (object != nullptr && IsEqualIID(iid, IID_IAMFilterMiscFlags))
+        return handOut(static_cast<IAMFilterMiscFlags*>(this), object);
+    return FilterBase::nonDelegatingQueryInterface(iid, object);
+}
+
+std::vector<ReceivedSample> TestSink::received() const {
+    std::lock_guard<std::mutex> guard(recordLock_);
+    return received_;
+}
+
+std::vector<float> TestSink::receivedFloats() const {
+    std::vector<float> floats;
+    for (const ReceivedSample& r : received()) {
+        const size_t count = r.bytes.size() / sizeof(float);
+        const size_t at = floats.size();
+        floats.resize(at + count);
+        std::memcpy(floats.data() + at, r.bytes.data(), count * sizeof(float));
+    }
+    return floats;
+}
+
 // ---- graphs ----------------------------------------------------------------------------------
 
 Graph::Graph() {
@@ -294,7 +560,7 @@ EffectChain::~EffectChain() {
         graph.stop();
 }
 
-void EffectChain::build(std::vector<MediaType> offered, uint32_t bufferBytes, int sinkCount) {
+void EffectChain::build(std::vector<AudioType> offered, uint32_t bufferBytes, int sinkCount) {
     ASSERT_TRUE(graph.valid()) << "no filter graph";
     const HRESULT created = createEffectFilter(filter);
     ASSERT_EQ(created, S_OK) << "the effect filter could not be created";

@@ -1,9 +1,9 @@
 #pragma once
 
-// Helpers for the graph tests: a COM apartment per test, a small COM pointer, the effect filter
-// created through the module's class object, the effect record it hands out, a reference effect
-// made by the same module's VST entry, a filter graph with its control interfaces, and the test
-// signal.
+// Helpers for the graph tests: the effect filter created through the module's class object, the
+// effect record it hands out, a reference effect made by the same module's VST entry, a filter
+// graph with its control interfaces, the test signal, and a source and a sink filter built on the
+// module's own DirectShow base (dx/base), as small as Wine's filter graph allows.
 
 #ifndef STRSAFE_NO_DEPRECATE
 #define STRSAFE_NO_DEPRECATE
@@ -13,79 +13,190 @@
 #include <dshow.h>
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/dx/win32/GraphTestFilters.h"
+#include "dx/base/InputPinBase.h"
+#include "dx/MediaParamsInterfaces.h"
+#include "dx/base/OutputPinBase.h"
+#include "tests/dx/win32/DxTestSupport.h"
 #include "vst/VstAbi.h"
 
 namespace pellucer::dx::graphtest {
 
-/// COM for the lifetime of one test (or one worker thread).
-class ComApartment {
+using test::ComApartment;
+using test::ComPtr;
+using test::IEffectRecordAccess;
+using test::moduleCanUnloadNow;
+
+// ---- media types ------------------------------------------------------------------------------
+
+/// A copyable audio media type with its wave format inside.
+class AudioType {
 public:
-    explicit ComApartment(DWORD model = COINIT_APARTMENTTHREADED) : result_(CoInitializeEx(nullptr, model)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(result_))
-            CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    HRESULT result() const { return result_; }
+    AudioType(WORD formatTag, WORD channels, WORD bitsPerSample, DWORD sampleRate, const GUID* subFormat = nullptr);
+    AudioType(const AudioType& other) : AudioType(other.format_) {}
+    AudioType& operator=(const AudioType&) = delete;
+    const AM_MEDIA_TYPE& get() const { return type_; }
+    const AM_MEDIA_TYPE* ptr() const { return &type_; }
+    const WAVEFORMATEX& wave() const { return format_.Format; }
 
 private:
-    HRESULT result_;
+    explicit AudioType(const WAVEFORMATEXTENSIBLE& format);
+    void point();
+    WAVEFORMATEXTENSIBLE format_{};
+    AM_MEDIA_TYPE type_{};
 };
 
-/// Owns one reference to a COM object.
-template <class T> class ComPtr {
+AudioType floatType(DWORD sampleRate, WORD channels = 2);
+AudioType pcmType(DWORD sampleRate, WORD channels, WORD bitsPerSample);
+AudioType extensibleType(DWORD sampleRate, WORD channels, WORD bitsPerSample, bool isFloat);
+/// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT as published.
+extern const GUID kSubFormatIeeeFloat;
+/// Whether a type is 32-bit float stereo at `rate`.
+bool isFloatStereo(const AM_MEDIA_TYPE& type, DWORD rate);
+
+// ---- the source -------------------------------------------------------------------------------
+
+/// One sample of a plan: its length in bytes and the flags it carries.
+struct SampleSpec {
+    uint32_t bytes = 0;
+    std::optional<REFERENCE_TIME> start; ///< start time (with stop = start + 1 when set)
+    bool discontinuity = false;
+    bool syncPoint = true;
+    bool preroll = false;
+};
+
+/// What a source delivers: consecutive slices of `bytes`, then (optionally) end of stream.
+struct StreamPlan {
+    std::vector<uint8_t> bytes;
+    std::vector<SampleSpec> samples;
+    bool endOfStream = true;
+    /// Interleaved floats cut into samples of the given frame counts (repeated to the end).
+    static StreamPlan frames(const std::vector<float>& interleaved, int channels, const std::vector<uint32_t>& sizes);
+    uint32_t largestSample() const;
+};
+
+class TestSource;
+
+class SourcePin final : public OutputPinBase {
 public:
-    ComPtr() = default;
-    /// Takes over a reference the caller already holds.
-    explicit ComPtr(T* object) : object_(object) {}
-    ComPtr(const ComPtr& other) : object_(other.object_) {
-        if (object_ != nullptr)
-            object_->AddRef();
-    }
-    ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    ComPtr& operator=(ComPtr other) noexcept {
-        std::swap(object_, other.object_);
-        return *this;
-    }
-    ~ComPtr() { reset(); }
+    explicit SourcePin(TestSource& source);
+    HRESULT checkMediaType(const AM_MEDIA_TYPE* type) override;
+    HRESULT getMediaType(int position, AM_MEDIA_TYPE& type) override;
 
-    void reset() {
-        if (object_ != nullptr)
-            std::exchange(object_, nullptr)->Release();
-    }
-    T* get() const { return object_; }
-    T* operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    /// For out-arguments: releases what is held and hands out the slot.
-    T** put() {
-        reset();
-        return &object_;
-    }
-    void** putVoid() { return reinterpret_cast<void**>(put()); }
-
-    template <class U> ComPtr<U> query(REFIID iid) const {
-        ComPtr<U> other;
-        if (object_ != nullptr)
-            object_->QueryInterface(iid, other.putVoid());
-        return other;
-    }
+protected:
+    HRESULT decideBufferSize(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& requested) override;
 
 private:
-    T* object_ = nullptr;
+    TestSource& source_;
 };
 
-/// The filter's effect-access interface: the four IDispatch methods, then one that hands out
-/// the effect record the filter drives.
-struct IEffectRecordAccess : public IDispatch {
-    virtual HRESULT STDMETHODCALLTYPE effectRecord(vst::AEffect** effect) = 0;
+/// Offers its types in order and delivers a StreamPlan, from the test's thread or its own.
+class TestSource final : public FilterBase {
+public:
+    static TestSource* create(std::vector<AudioType> offered, uint32_t bufferBytes = 32768);
+    PELLUCER_DELEGATING_UNKNOWN
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    int pinCount() override { return 1; }
+    PinBase* pinAt(int index) override { return index == 0 ? &pin_ : nullptr; }
+
+    IPin* outputPin() { return &pin_; }
+    /// Delivers every sample (answers the first failure), then end of stream.
+    HRESULT deliver(const StreamPlan& plan);
+    /// Calls BeginFlush and EndFlush on the connected pin, as a seeking source does.
+    HRESULT flush();
+    void startStreaming(StreamPlan plan);
+    HRESULT finishStreaming();
+    /// What each Receive answered.
+    std::vector<HRESULT> receiveResults() const;
+
+private:
+    friend class SourcePin;
+    TestSource(std::vector<AudioType> offered, uint32_t bufferBytes);
+    ~TestSource() override;
+
+    CriticalSection lock_;
+    std::vector<AudioType> offered_;
+    uint32_t bufferBytes_;
+    SourcePin pin_;
+    mutable std::mutex recordLock_;
+    std::vector<HRESULT> receiveResults_;
+    std::thread streaming_;
+    HRESULT streamingResult_ = S_OK;
+};
+
+// ---- the sink ---------------------------------------------------------------------------------
+
+/// One sample as the sink received it.
+struct ReceivedSample {
+    std::vector<uint8_t> bytes; ///< the first GetActualDataLength bytes
+    long actualLength = 0;
+    HRESULT timeResult = VFW_E_SAMPLE_TIME_NOT_SET; ///< what GetTime answered
+    REFERENCE_TIME start = 0;
+    bool discontinuity = false;
+    bool syncPoint = false;
+    bool preroll = false;
+    DWORD threadId = 0;        ///< the thread that delivered it
+    LONGLONG arrivalTicks = 0; ///< QueryPerformanceCounter on arrival
+};
+
+class TestSink;
+
+class SinkPin final : public InputPinBase {
+public:
+    explicit SinkPin(TestSink& sink);
+    HRESULT checkMediaType(const AM_MEDIA_TYPE* type) override;
+    HRESULT STDMETHODCALLTYPE EndOfStream() override;
+    HRESULT STDMETHODCALLTYPE BeginFlush() override;
+    HRESULT STDMETHODCALLTYPE EndFlush() override;
+
+protected:
+    HRESULT receiveSample(IMediaSample* sample) override;
+
+private:
+    TestSink& sink_;
+};
+
+/// Takes every audio type and records what arrives. A renderer (IAMFilterMiscFlags), so that
+/// Wine's graph waits for its end of stream before EC_COMPLETE.
+class TestSink final : public FilterBase, public IAMFilterMiscFlags {
+public:
+    static TestSink* create();
+    PELLUCER_DELEGATING_UNKNOWN
+    HRESULT nonDelegatingQueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+    int pinCount() override { return 1; }
+    PinBase* pinAt(int index) override { return index == 0 ? &pin_ : nullptr; }
+
+    IPin* inputPin() { return &pin_; }
+    SinkPin& sinkPin() { return pin_; }
+    std::vector<ReceivedSample> received() const;
+    /// Every received sample's data as 32-bit floats (whole floats only).
+    std::vector<float> receivedFloats() const;
+    int endOfStreamCount() const { return endOfStreams_; }
+    int beginFlushCount() const { return beginFlushes_; }
+    int endFlushCount() const { return endFlushes_; }
+
+private:
+    friend class SinkPin;
+    TestSink();
+    ~TestSink() override = default;
+
+    CriticalSection lock_;
+    SinkPin pin_;
+    mutable std::mutex recordLock_;
+    std::vector<ReceivedSample> received_;
+    volatile LONG endOfStreams_ = 0;
+    volatile LONG beginFlushes_ = 0;
+    volatile LONG endFlushes_ = 0;
 };
 
 /// The effect filter, made through the module's DllGetClassObject and IClassFactory (no
@@ -94,9 +205,6 @@ HRESULT createEffectFilter(ComPtr<IBaseFilter>& filter);
 
 /// The effect record of a filter, through its effect-access interface (null when refused).
 vst::AEffect* effectRecordOf(IBaseFilter* filter);
-
-/// The module's DllCanUnloadNow.
-HRESULT moduleCanUnloadNow();
 
 /// A program and parameter values to give an effect, in that order; a negative program leaves
 /// the effect's current program as it is.
@@ -142,6 +250,18 @@ public:
 private:
     vst::AEffect* effect_ = nullptr;
 };
+
+/// An envelope segment as a host hands it to AddEnvelope.
+inline MP_ENVELOPE_SEGMENT segment(REFERENCE_TIME start, REFERENCE_TIME end, float a, float b, int curve) {
+    MP_ENVELOPE_SEGMENT s{};
+    s.rtStart = start;
+    s.rtEnd = end;
+    s.valStart = a;
+    s.valEnd = b;
+    s.iCurve = static_cast<MP_CURVE_TYPE>(curve);
+    s.flags = kEnvelopeStandard;
+    return s;
+}
 
 /// Frame counts of a plan's samples (whole stereo float frames of each slice).
 std::vector<uint32_t> framesOf(const StreamPlan& plan);
@@ -193,7 +313,7 @@ public:
 
     /// Builds the graph: adds the filter, a source offering `offered` and `sinkCount` sinks,
     /// connects the source to "Input" and sink k to output pin k + 1. Gtest assertions inside.
-    void build(std::vector<MediaType> offered, uint32_t bufferBytes, int sinkCount);
+    void build(std::vector<AudioType> offered, uint32_t bufferBytes, int sinkCount);
     /// Settings for the filter's own effect.
     void apply(const EffectSettings& settings) const;
 

@@ -186,13 +186,11 @@ TEST(PropertyPage, ReleasedWhileShownClosesTheEditor) {
 
 /// An object of the module made by its class factory, as CoCreateInstance would.
 template <class I> I* createFromModule(REFCLSID clsid, REFIID iid) {
-    IClassFactory* factory = nullptr;
-    if (FAILED(pellucer::dx::test::getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+    pellucer::dx::test::ComPtr<I> object;
+    if (FAILED(pellucer::dx::test::createFromModule(clsid, iid, object)))
         return nullptr;
-    I* object = nullptr;
-    factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object));
-    factory->Release();
-    return object;
+    object->AddRef(); // the caller's reference; the holder gives back its own
+    return object.get();
 }
 
 /// Where the page's picture goes: PELLUCER_SCREENSHOT_DIR when set, else beside the test program.

@@ -1,7 +1,7 @@
-// MIDI through the effect filter's sequencer integration, as a sequencer host drives it: the name
-// lists the filter's provider hands out, events and raw input queued in time order relative to the
-// sequencer's start, made current before and retired after the piece of a buffer that passes them,
-// flushed by the transport, bounded under a flood and harmless to the audio.
+// The effect filter's sequencer integration, as a sequencer host drives it: connecting, transport
+// and tempo, pin changes, and MIDI: the name lists the filter's provider hands out, events and raw
+// input queued in time order relative to the sequencer's start, flushed by the transport, and
+// harmless to the audio. The queue itself is tested natively (tests/dx/MidiEventQueueTest.cpp).
 
 #include <gtest/gtest.h>
 
@@ -64,31 +64,6 @@ HRESULT sendEvents(ISequencerIntegration* sequencer, const std::vector<Sequencer
 HRESULT sendInput(ISequencerIntegration* sequencer, const std::vector<RawMidiMessage>& messages) {
     const RawMidiList list{static_cast<DWORD>(messages.size()), messages.data()};
     return sequencer->OnInput(0, &list);
-}
-
-/// A stereo buffer that starts the stream at `frame` of a `rate` stream (a discontinuity with
-/// that start time).
-FakeSample* bufferAt(int frames, int64_t frame, int64_t rate) {
-    FakeSample* sample = FakeSample::stereoRamp(frames);
-    REFERENCE_TIME start = frame * 10000000 / rate;
-    sample->SetTime(&start, nullptr);
-    sample->SetDiscontinuity(TRUE);
-    return sample;
-}
-
-void expectQueueSane(const MidiEventQueue& queue) {
-    ASSERT_LE(queue.size(), queue.capacity());
-    const auto events = queue.events();
-    for (size_t i = 0; i < events.size(); ++i) {
-        EXPECT_LT(events[i].channel, 16);
-        EXPECT_LT(events[i].data1, 128);
-        EXPECT_LT(events[i].data2, 128);
-        EXPECT_LE(events[i].type, MidiEventType::PitchWheel);
-        if (i > 0) {
-            ASSERT_LE(events[i - 1].sampleTime, events[i].sampleTime) << i;
-        }
-    }
-    EXPECT_LE(queue.trackedNotes().size(), MidiEventQueue::kMaxTrackedNotes);
 }
 
 // -- name lists --------------------------------------------------------------------------------------
@@ -349,170 +324,6 @@ TEST(SequencerMidi, EventsAndInputAreQueuedInTimeOrderRelativeToTheStart) {
     EXPECT_TRUE(found);
 }
 
-/// A host whose time converter fails for host times at or above `failFrom` (samples = host time).
-struct UnreliableHost final : IHostTempoMap, IHostTimeConverter {
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidHostTempoMap))
-            *object = static_cast<IHostTempoMap*>(this);
-        else if (IsEqualIID(iid, kIidHostTimeConverter))
-            *object = static_cast<IHostTimeConverter*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
-    HRESULT STDMETHODCALLTYPE GetTempoAt(LONGLONG, LONG* tempo) override {
-        *tempo = 12000;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE HostTimeToSamples(LONGLONG hostTime, LONGLONG* samples) override {
-        ++conversions;
-        *samples = hostTime;
-        return hostTime >= failFrom ? E_ABORT : S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SamplesToHostTime(LONGLONG samples, LONGLONG* hostTime) override {
-        *hostTime = samples;
-        return S_OK;
-    }
-    long references = 0;
-    int conversions = 0;
-    LONGLONG failFrom = 1000;
-};
-
-TEST(SequencerMidi, AFailingTimeConverterEndsTheListAndKeepsWhatCameBefore) {
-    UnreliableHost host; // outlives the filter that holds it
-    SequencedFilter filter;
-    ASSERT_EQ(S_OK, filter.rig.created);
-    host.AddRef();
-    ASSERT_EQ(S_OK, filter.sequencer->Connect(static_cast<IHostTempoMap*>(&host)));
-    const std::vector<RawMidiMessage> input{{10, shortMessage(0x90, 60, 1)},
-                                            {20, shortMessage(0xF8, 0, 0)}, // skipped, never converted
-                                            {2000, shortMessage(0x90, 61, 1)},
-                                            {30, shortMessage(0x90, 62, 1)}};
-    EXPECT_EQ(E_ABORT, sendInput(filter.sequencer, input));
-    EXPECT_EQ(2, host.conversions);
-    ASSERT_EQ(1u, filter.queue().size());
-    EXPECT_EQ(60, filter.queue().events()[0].data1);
-    EXPECT_EQ(E_ABORT, sendEvents(filter.sequencer, {{5000, 0xB0, 1, 1, 0}}));
-    EXPECT_EQ(1u, filter.queue().size());
-    ASSERT_EQ(S_OK, filter.sequencer->Disconnect());
-    EXPECT_EQ(0, host.references);
-}
-
-// -- the queue on the streaming thread ---------------------------------------------------------------
-
-/// What the queue looked like while the effect processed one piece.
-struct PieceView {
-    int frames;
-    size_t queued;
-    size_t notes;
-    uint64_t prepared;
-    int64_t firstQueued; // time of the earliest queued event, or -1
-};
-std::vector<PieceView> gPieces;
-const SequencerIntegration* gWatched = nullptr;
-
-/// Passes its input through and looks at the watched filter's queue at every processing call.
-class QueueWatchingEffect final : public pellucer::AudioEffect {
-public:
-    explicit QueueWatchingEffect(vst::audioMasterCallback host) : AudioEffect(host, 1, 39) {
-        setNumInputs(2);
-        setNumOutputs(2);
-        canProcessReplacing(true);
-    }
-    void processReplacing(float** inputs, float** outputs, int32_t frames) override {
-        if (gWatched != nullptr) {
-            const MidiEventQueue& queue = *gWatched->midiQueue();
-            gPieces.push_back({frames, queue.size(), queue.trackedNotes().size(),
-                               gWatched->preparedEventCount(),
-                               queue.size() > 0 ? queue.events()[0].sampleTime : -1});
-        }
-        for (int32_t i = 0; i < frames; ++i) {
-            outputs[0][i] = inputs[0][i];
-            outputs[1][i] = inputs[1][i];
-        }
-    }
-    void processDoubleReplacing(double**, double**, int32_t) override {}
-};
-
-vst::AEffect* watchingEntry(vst::audioMasterCallback host) {
-    if (host == nullptr)
-        return nullptr;
-    return (new QueueWatchingEffect(host))->getAeffect();
-}
-
-/// Splits every buffer at fixed stream positions, changing no parameter.
-struct SplittingAutomation final : AutomationSource {
-    bool anyAutomated() override { return true; }
-    void changeTimes(int64_t from, int64_t to, std::vector<int64_t>& out) override {
-        out.clear();
-        for (const int64_t t : splits)
-            if (t >= from && t < to)
-                out.push_back(t);
-    }
-    void changedParameters(int64_t, std::vector<int32_t>& indices) override { indices.clear(); }
-    float effectiveValue(int32_t) override { return 0.0f; }
-    void setSampleRate(int32_t) override {}
-    std::vector<int64_t> splits;
-};
-
-TEST(SequencerMidi, EachPiecePreparesItsEventsAndRetiresThemAfterwards) {
-    SplittingAutomation automation; // outlives the filter that asks it
-    SequencedFilter filter(&watchingEntry);
-    ASSERT_EQ(S_OK, filter.rig.created);
-    automation.splits = {1100}; // the first buffer [1000, 1200) runs as two pieces
-    filter.rig.filter->setAutomationSource(&automation);
-    filter.rig.startStreaming(40000);
-    ASSERT_EQ(S_OK, filter.connect());
-    ASSERT_EQ(S_OK, filter.sequencer->OnStart(500)); // frame 1000 is time 0 of the queue
-
-    ASSERT_EQ(S_OK, sendInput(filter.sequencer, {
-                                                    {505, shortMessage(0x90, 60, 100)}, // 10: note-on
-                                                    {540, shortMessage(0xB0, 1, 20)},   // 80
-                                                    {575, shortMessage(0xB0, 1, 30)},   // 150
-                                                    {625, shortMessage(0x80, 60, 0)},   // 250: note-off
-                                                    {1000, shortMessage(0xB0, 1, 40)},  // 1000
-                                                }));
-    gWatched = &filter.part();
-    gPieces.clear();
-    // Stream frame 1000 = 25 ms at 40 kHz: the stream and the queue's time 0 meet.
-    ASSERT_EQ(S_OK, filter.rig.receive(bufferAt(200, 1000, 40000)));
-    ASSERT_EQ(2u, gPieces.size());
-    // Piece [0, 100): its two events made current and still queued while it is processed.
-    EXPECT_EQ(100, gPieces[0].frames);
-    EXPECT_EQ(5u, gPieces[0].queued);
-    EXPECT_EQ(2u, gPieces[0].prepared);
-    EXPECT_EQ(1u, gPieces[0].notes);
-    // Piece [100, 200): the first piece's events are retired; the note sounds on.
-    EXPECT_EQ(3u, gPieces[1].queued);
-    EXPECT_EQ(150, gPieces[1].firstQueued);
-    EXPECT_EQ(3u, gPieces[1].prepared);
-    EXPECT_EQ(1u, gPieces[1].notes);
-    EXPECT_EQ(2u, filter.queue().size());
-    ASSERT_EQ(1u, filter.queue().trackedNotes().size());
-    EXPECT_EQ(TrackedNote::kSounding, filter.queue().trackedNotes()[0].endTime);
-
-    // [200, 300): the note-off ends the note, which goes with the piece.
-    ASSERT_EQ(S_OK, filter.rig.receive(FakeSample::stereoRamp(100)));
-    EXPECT_EQ(4u, filter.part().preparedEventCount());
-    EXPECT_EQ(1u, filter.queue().size());
-    EXPECT_EQ(1000, filter.queue().events()[0].sampleTime);
-    EXPECT_TRUE(filter.queue().trackedNotes().empty());
-
-    // An event that comes in after its time has passed is never handed out, only retired.
-    ASSERT_EQ(S_OK, sendInput(filter.sequencer, {{600, shortMessage(0xB0, 2, 2)}})); // 200
-    EXPECT_EQ(2u, filter.queue().size());
-    ASSERT_EQ(S_OK, filter.rig.receive(FakeSample::stereoRamp(100)));
-    EXPECT_EQ(4u, filter.part().preparedEventCount());
-    EXPECT_EQ(1u, filter.queue().size());
-
-    gWatched = nullptr;
-    filter.rig.filter->setAutomationSource(nullptr);
-}
-
 TEST(SequencerMidi, TransportStartAndStopFlushTheQueueAndStartClearsTrackSettings) {
     SequencedFilter filter;
     ASSERT_EQ(S_OK, filter.rig.created);
@@ -583,110 +394,6 @@ TEST(SequencerMidi, TrackStateAddressesTheTrackOrOneChannelThroughTheHighWord) {
     track->Release();
 }
 
-TEST(SequencerMidi, AFloodingHostFillsTheQueueToItsCapacityAndNoFurther) {
-    SequencedFilter filter;
-    ASSERT_EQ(S_OK, filter.rig.created);
-    filter.rig.startStreaming(48000);
-    ASSERT_EQ(S_OK, filter.connect());
-    ASSERT_EQ(S_OK, filter.sequencer->OnStart(0));
-    const size_t capacity = filter.queue().capacity();
-    ASSERT_EQ(MidiEventQueue::kDefaultCapacity, capacity);
-
-    // Controller data for the first 1000 frames, far more than the queue holds.
-    std::vector<SequencerEvent> flood;
-    for (int i = 0; i < 3 * static_cast<int>(capacity); ++i)
-        flood.push_back({i % 500, static_cast<BYTE>(0xB0 | (i % 16)), 1, static_cast<BYTE>(i % 128), 0});
-    EXPECT_EQ(S_FALSE, sendEvents(filter.sequencer, flood));
-    EXPECT_EQ(capacity, filter.queue().size());
-    EXPECT_EQ(2 * capacity, filter.queue().droppedCount());
-    // The events kept are the first arrivals.
-    EXPECT_EQ(0, filter.queue().events()[0].sampleTime);
-    EXPECT_EQ(0, filter.queue().events()[0].data2);
-    EXPECT_EQ(S_FALSE, sendInput(filter.sequencer, {{2, shortMessage(0x90, 1, 1)}}));
-    // Skipped messages are no loss: a full queue still answers S_OK for them.
-    EXPECT_EQ(S_OK, sendInput(filter.sequencer, {{2, shortMessage(0xFE, 0, 0)}}));
-    expectQueueSane(filter.queue());
-
-    // Once the stream has passed them there is room again.
-    ASSERT_EQ(S_OK, filter.rig.receive(FakeSample::stereoRamp(1000)));
-    EXPECT_EQ(0u, filter.queue().size());
-    EXPECT_EQ(S_OK, sendInput(filter.sequencer, {{600, shortMessage(0x90, 1, 1)}}));
-    EXPECT_EQ(1u, filter.queue().size());
-}
-
-TEST(SequencerMidi, GarbageListsNeverBreakTheQueue) {
-    SequencedFilter filter;
-    ASSERT_EQ(S_OK, filter.rig.created);
-    filter.rig.startStreaming(48000);
-    ASSERT_EQ(S_OK, filter.connect());
-    ASSERT_EQ(S_OK, filter.sequencer->OnStart(0));
-    std::mt19937_64 random(20261206);
-    auto below = [&](uint64_t n) { return static_cast<int64_t>(random() % n); };
-
-    size_t received = 0;
-    for (int round = 0; round < 120; ++round) {
-        // Times mostly around the stream, sometimes anywhere the host's converter can take.
-        auto anyTime = [&]() -> LONGLONG {
-            if (below(8) == 0)
-                return static_cast<LONGLONG>(random() >> 3) - (LONGLONG{1} << 60);
-            return static_cast<LONGLONG>(received / 2) + below(4000) - 1000;
-        };
-        const size_t count = static_cast<size_t>(below(below(10) == 0 ? 6000 : 200));
-        size_t channelMessages = 0;
-        if (round % 2 == 0) {
-            std::vector<SequencerEvent> events(count);
-            for (SequencerEvent& event : events) {
-                event = {anyTime(), static_cast<BYTE>(random()), static_cast<BYTE>(random()),
-                         static_cast<BYTE>(random()), static_cast<BYTE>(random())};
-                channelMessages += event.status >= 0x80 && event.status < 0xF0 ? 1 : 0;
-            }
-            const size_t before = filter.queue().size();
-            const uint64_t droppedBefore = filter.queue().droppedCount();
-            const HRESULT result = sendEvents(filter.sequencer, events);
-            ASSERT_TRUE(result == S_OK || result == S_FALSE) << result;
-            const uint64_t dropped = filter.queue().droppedCount() - droppedBefore;
-            EXPECT_EQ(before + channelMessages - dropped, filter.queue().size());
-            EXPECT_EQ(dropped > 0, result == S_FALSE);
-        } else {
-            std::vector<RawMidiMessage> messages(count);
-            for (RawMidiMessage& message : messages) {
-                message = {anyTime(), static_cast<DWORD>(random())};
-                const DWORD status = message.message & 0xFF;
-                channelMessages += status >= 0x80 && status < 0xF0 ? 1 : 0;
-            }
-            const size_t before = filter.queue().size();
-            const uint64_t droppedBefore = filter.queue().droppedCount();
-            const HRESULT result = sendInput(filter.sequencer, messages);
-            ASSERT_TRUE(result == S_OK || result == S_FALSE) << result;
-            const uint64_t dropped = filter.queue().droppedCount() - droppedBefore;
-            EXPECT_EQ(before + channelMessages - dropped, filter.queue().size());
-        }
-        expectQueueSane(filter.queue());
-        ASSERT_FALSE(HasFatalFailure());
-
-        // Stream a piece now and then, and sometimes move or restart the transport.
-        if (below(3) == 0) {
-            const int frames = 1 + static_cast<int>(below(2000));
-            ASSERT_EQ(S_OK, filter.rig.receive(FakeSample::stereoRamp(frames)));
-            received += static_cast<size_t>(frames);
-            // Everything before the stream's position (relative to the start) is gone.
-            const int64_t passed = static_cast<int64_t>(received) - filter.part().startPosition();
-            for (const MidiEvent& event : filter.queue().events())
-                ASSERT_GE(event.sampleTime, passed);
-        }
-        if (below(25) == 0) {
-            ASSERT_EQ(S_OK, filter.sequencer->OnTimeChange(0, below(100)));
-        }
-        if (below(40) == 0) {
-            ASSERT_EQ(S_OK, filter.sequencer->OnStop(0));
-            ASSERT_EQ(0u, filter.queue().size());
-            ASSERT_EQ(S_OK, filter.sequencer->OnStart(static_cast<LONGLONG>(received / 2)));
-        }
-    }
-    // The flood rounds reached the bound at least once.
-    EXPECT_GT(filter.queue().droppedCount(), 0u);
-}
-
 // -- the audio does not hear MIDI ------------------------------------------------------------------------
 
 /// Streams three buffers of a sine through the module's own effect, connected to a sequencer
@@ -752,6 +459,132 @@ TEST(SequencerMidi, MidiLeavesTheProcessedAudioUnchanged) {
         energy += static_cast<double>(x) * x;
     EXPECT_GT(energy, 1.0) << "the effect produced sound";
     EXPECT_EQ(0, std::memcmp(plain.data(), withMidi.data(), plain.size() * sizeof(float)));
+}
+
+
+ISequencerIntegration* sequencerOf(FilterRig& rig) {
+    ISequencerIntegration* sequencer = nullptr;
+    rig.filter->nonDelegatingUnknown()->QueryInterface(kIidSequencerIntegration,
+                                                       reinterpret_cast<void**>(&sequencer));
+    return sequencer;
+}
+
+TEST(SequencerMidi, SequencerCallsBeforeConnectAreUnexpected) {
+    FilterRig rig;
+    ASSERT_EQ(S_OK, rig.created);
+    ISequencerIntegration* sequencer = sequencerOf(rig);
+    ASSERT_NE(nullptr, sequencer);
+    SequencerEventList events{0, nullptr};
+    RawMidiList messages{0, nullptr};
+    EXPECT_EQ(E_UNEXPECTED, sequencer->OnStart(0));
+    EXPECT_EQ(E_UNEXPECTED, sequencer->OnTimeChange(0, 10));
+    EXPECT_EQ(E_UNEXPECTED, sequencer->OnStop(0));
+    EXPECT_EQ(E_UNEXPECTED, sequencer->OnEvents(0, 0, &events));
+    EXPECT_EQ(E_UNEXPECTED, sequencer->OnInput(0, &messages));
+    EXPECT_EQ(E_POINTER, sequencer->OnInput(0, nullptr));
+    EXPECT_EQ(E_POINTER, sequencer->Connect(nullptr));
+    LONGLONG frames = 0;
+    EXPECT_EQ(E_UNEXPECTED, rig.filter->hostTimeToSample(10, &frames));
+    EXPECT_EQ(nullptr, rig.filter->hostTempoMap());
+    EXPECT_EQ(S_OK, sequencer->Disconnect());
+    sequencer->Release();
+}
+
+TEST(SequencerMidi, SequencerConnectTakesTheHostServicesAndConsumesTheContext) {
+    FilterRig rig;
+    ASSERT_EQ(S_OK, rig.created);
+    ISequencerIntegration* sequencer = sequencerOf(rig);
+    FakeSequencerHost host;
+
+    // Without a time converter the connection fails and keeps nothing.
+    host.offersConverter = false;
+    host.AddRef(); // the reference Connect consumes
+    EXPECT_EQ(E_NOINTERFACE, sequencer->Connect(host.context()));
+    EXPECT_EQ(0, host.references);
+    EXPECT_FALSE(rig.filter->sequencer().isConnected());
+
+    host.offersConverter = true;
+    host.AddRef();
+    ASSERT_EQ(S_OK, sequencer->Connect(host.context()));
+    // Tempo map, converter and pin-change sink kept; the context's reference released.
+    EXPECT_EQ(3, host.references);
+    EXPECT_EQ(static_cast<IHostTempoMap*>(&host), rig.filter->hostTempoMap());
+    EXPECT_EQ(static_cast<IHostTimeConverter*>(&host), rig.filter->hostTimeConverter());
+    EXPECT_EQ(E_UNEXPECTED, sequencer->Connect(host.context()));
+    EXPECT_EQ(3, host.references);
+
+    EXPECT_EQ(E_POINTER, sequencer->OnEvents(0, 0, nullptr));
+    SequencerEventList events{0, nullptr};
+    const HRESULT queued = sequencer->OnEvents(0, 0, &events);
+    EXPECT_NE(E_UNEXPECTED, queued);
+    EXPECT_NE(E_POINTER, queued);
+
+    LONGLONG frames = 0;
+    EXPECT_EQ(S_OK, rig.filter->hostTimeToSample(21, &frames));
+    EXPECT_EQ(42, frames);
+    LONGLONG hostTime = 0;
+    EXPECT_EQ(S_OK, rig.filter->sampleToHostTime(42, &hostTime));
+    EXPECT_EQ(21, hostTime);
+
+    EXPECT_EQ(S_OK, sequencer->Disconnect());
+    EXPECT_EQ(0, host.references);
+    EXPECT_EQ(nullptr, rig.filter->hostTempoMap());
+    sequencer->Release();
+}
+
+TEST(SequencerMidi, SequencerTransportSetsTheStreamPositionAndTempo) {
+    FilterRig rig;
+    ASSERT_EQ(S_OK, rig.created);
+    ISequencerIntegration* sequencer = sequencerOf(rig);
+    FakeSequencerHost host;
+    host.tempo = 12345;
+    host.AddRef();
+    ASSERT_EQ(S_OK, sequencer->Connect(host.context()));
+
+    ASSERT_EQ(S_OK, sequencer->OnStart(500));
+    EXPECT_TRUE(rig.filter->sequencer().isRunning());
+    EXPECT_EQ(1000, rig.filter->sequencer().startPosition());
+    EXPECT_EQ(1000, rig.filter->adapter().samplePosition());
+    ASSERT_EQ(S_OK, sequencer->OnTimeChange(500, 800));
+    EXPECT_EQ(1600, rig.filter->sequencer().startPosition());
+
+    rig.startStreaming(48000);
+    gEffectLog.tempos.clear();
+    ASSERT_EQ(S_OK, rig.receive(FakeSample::stereoRamp(48)));
+    // Tempo asked at the adapter's position (frame 1000 = host time 500).
+    ASSERT_FALSE(host.tempoQueries.empty());
+    EXPECT_EQ(500, host.tempoQueries.back());
+    ASSERT_EQ(1u, gEffectLog.tempos.size());
+    EXPECT_DOUBLE_EQ(123.45, gEffectLog.tempos[0]);
+    EXPECT_EQ(1048, rig.filter->adapter().samplePosition());
+
+    ASSERT_EQ(S_OK, sequencer->OnStop(900));
+    EXPECT_FALSE(rig.filter->sequencer().isRunning());
+    sequencer->Disconnect();
+    sequencer->Release();
+}
+
+TEST(SequencerMidi, PinChangesAreAnnouncedToTheSequencerHost) {
+    FilterRig rig;
+    ASSERT_EQ(S_OK, rig.created);
+    ISequencerIntegration* sequencer = sequencerOf(rig);
+    FakeSequencerHost host;
+    host.AddRef();
+    ASSERT_EQ(S_OK, sequencer->Connect(host.context()));
+
+    LONG id = -1;
+    ASSERT_EQ(S_OK, rig.filter->addOutputPin(L"Side", &id));
+    EXPECT_EQ(L"Side", std::wstring(rig.filter->findOutputPin(id)->name()));
+    ASSERT_EQ(S_OK, rig.filter->removeOutputPin(id));
+    using Change = std::pair<DWORD, LONG>;
+    EXPECT_EQ((std::vector<Change>{{1, 9}, {2, 9}, {1, 8}, {2, 8}}), host.pinChanges);
+
+    // A host that objects to the change stops it.
+    host.answerToChanging = E_ACCESSDENIED;
+    EXPECT_EQ(E_ACCESSDENIED, rig.filter->addOutputPin(nullptr, &id));
+    EXPECT_EQ(8, rig.filter->outputPinCount());
+    sequencer->Disconnect();
+    sequencer->Release();
 }
 
 } // namespace

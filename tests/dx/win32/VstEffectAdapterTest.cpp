@@ -1,5 +1,5 @@
 // The effect adapter of the DirectX shell: what it answers the effect as its host, how it creates
-// and ends the effect, which formats it takes, and how it runs the effect over a stretch of
+// and ends the effect, and how it runs the effect over a stretch of
 // interleaved frames (time information, pieces, output pin buffer pairs).
 
 #include <gtest/gtest.h>
@@ -83,8 +83,8 @@ TEST(VstEffectAdapter, GetTimeAlwaysHandsOutTheSameRecordWithFlagsZero) {
     ASSERT_EQ(S_OK, rig.created);
     FixedTempo tempo;
     rig.adapter.setTempoSource(&tempo);
-    AudioType format(48000);
-    rig.adapter.setOutputFormat(format.format.Format);
+    const graphtest::AudioType format = graphtest::floatType(48000);
+    rig.adapter.setOutputFormat(format.wave());
 
     const VstIntPtr first = rig.host(vst::audioMasterGetTime, 0, 0.0f);
     std::vector<BYTE> input(64 * 8);
@@ -99,42 +99,6 @@ TEST(VstEffectAdapter, GetTimeAlwaysHandsOutTheSameRecordWithFlagsZero) {
     EXPECT_EQ(0.0, time->samplePos);
     EXPECT_EQ(0.0, time->sampleRate);
     EXPECT_EQ(120.0, time->tempo);
-}
-
-TEST(VstEffectAdapter, AutomationNoticesReachTheCaptureListener) {
-    AdapterRig rig;
-    ASSERT_EQ(S_OK, rig.created);
-    // Without a listener the notices go nowhere.
-    EXPECT_EQ(0, rig.host(vst::audioMasterAutomate, 0x800, 3.0f));
-
-    CaptureLog log;
-    rig.adapter.setCaptureListener(&log);
-    EXPECT_EQ(0, rig.host(vst::audioMasterAutomate, 0x800, 3.0f));
-    rig.host(vst::audioMasterAutomate, 0x800, 3.9f); // truncated toward zero
-    rig.host(vst::audioMasterAutomate, 0x900, 5.0f);
-    rig.host(vst::audioMasterAutomate, 0x800, 39.0f); // no such parameter
-    rig.host(vst::audioMasterAutomate, 0x900, 1000.0f);
-    rig.host(vst::audioMasterAutomate, 7, 0.25f);
-    rig.host(vst::audioMasterAutomate, 38, 1.0f);
-    rig.host(vst::audioMasterAutomate, 39, 0.5f); // editor-only indices are not the host's
-    rig.host(vst::audioMasterAutomate, 45, 0.5f);
-    rig.host(vst::audioMasterAutomate, -1, 0.5f);
-    EXPECT_EQ((std::vector<std::string>{"B3", "B3", "E5", "C7=0.250000", "C38=1.000000"}), log.calls);
-}
-
-TEST(VstEffectAdapter, TheRealEffectsGesturesAndChangesArriveThroughItsHostCallback) {
-    AdapterRig rig(&VSTPluginMain);
-    ASSERT_EQ(S_OK, rig.created);
-    CaptureLog log;
-    rig.adapter.setCaptureListener(&log);
-    AudioEffect* effect = AudioEffect::fromRecord(rig.adapter.effect());
-    ASSERT_NE(nullptr, effect);
-    // What the editor does around a knob drag.
-    effect->setParameterAutomated(0x800, 5.0f);
-    effect->setParameterAutomated(5, 0.5f);
-    effect->setParameterAutomated(0x900, 5.0f);
-    EXPECT_EQ((std::vector<std::string>{"B5", "C5=0.500000", "E5"}), log.calls);
-    EXPECT_FLOAT_EQ(0.5f, rig.adapter.effect()->getParameter(rig.adapter.effect(), 5));
 }
 
 vst::AEffect* nullEntry(vst::audioMasterCallback) { return nullptr; }
@@ -181,27 +145,11 @@ TEST(VstEffectAdapter, SampleRateReachesTheEffectOnlyWhenItChanges) {
     EXPECT_TRUE(gEffectLog.opcodes.empty());
 }
 
-TEST(VstEffectAdapter, TakesOnlyWholeFloatStereoFrames) {
-    EXPECT_TRUE(VstEffectAdapter::acceptsFormat(AudioType(48000).format.Format));
-    EXPECT_TRUE(VstEffectAdapter::acceptsFormat(AudioType(8000).format.Format));
-    EXPECT_TRUE(VstEffectAdapter::acceptsFormat(AudioType(192000).format.Format));
-    EXPECT_FALSE(VstEffectAdapter::acceptsFormat(AudioType(48000, WAVE_FORMAT_PCM, 16).format.Format));
-    EXPECT_FALSE(
-        VstEffectAdapter::acceptsFormat(AudioType(48000, WAVE_FORMAT_IEEE_FLOAT, 32, 1).format.Format));
-    EXPECT_FALSE(VstEffectAdapter::acceptsFormat(AudioType(48000, WAVE_FORMAT_PCM, 24).format.Format));
-    EXPECT_FALSE(VstEffectAdapter::acceptsFormat(AudioType(48000, WAVE_FORMAT_EXTENSIBLE, 32).format.Format));
-    EXPECT_FALSE(VstEffectAdapter::acceptsFormat(AudioType(48000, WAVE_FORMAT_IEEE_FLOAT, 64).format.Format));
-    AudioType badAlign(48000);
-    badAlign.format.Format.nBlockAlign = 0;
-    EXPECT_FALSE(VstEffectAdapter::acceptsFormat(badAlign.format.Format));
-    EXPECT_FALSE(VstEffectAdapter::acceptsFormat(AudioType(0).format.Format));
-}
-
 TEST(VstEffectAdapter, PpqPositionFollowsTheSamplePositionAtTheHostTempo) {
     AdapterRig rig;
     ASSERT_EQ(S_OK, rig.created);
-    AudioType format(48000);
-    rig.adapter.setOutputFormat(format.format.Format);
+    const graphtest::AudioType format = graphtest::floatType(48000);
+    rig.adapter.setOutputFormat(format.wave());
     std::vector<BYTE> input(480 * 8);
 
     // No tempo known: the record's tempo stays 0 and so does the position in beats.
@@ -239,8 +187,8 @@ TEST(VstEffectAdapter, LongStretchesRunInPiecesAndEachPinGetsItsBufferPair) {
     AdapterRig rig;
     ASSERT_EQ(S_OK, rig.created);
     gEffectLog.writeSecondPair = true;
-    AudioType format(44100);
-    rig.adapter.setOutputFormat(format.format.Format);
+    const graphtest::AudioType format = graphtest::floatType(44100);
+    rig.adapter.setOutputFormat(format.wave());
 
     constexpr int kFrames = 40000;
     FakeSample* input = FakeSample::stereoRamp(kFrames);
