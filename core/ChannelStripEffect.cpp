@@ -28,17 +28,15 @@ constexpr double kFadeSnap = 0.001;
 // Host samples beyond +120 dBFS are held there: no stage's state can overflow from what is left.
 constexpr double kInputCeiling = 1e6;
 
-// What the strip takes in of one host sample. A NaN or an infinity becomes silence (and is
-// counted): one such sample would otherwise live on for ever in the filter, envelope and delay
-// states. Finite samples pass unchanged up to the ceiling, so clean input keeps every bit.
+// What the strip takes in of one host sample. A NaN or an infinity becomes silence: one such
+// sample would otherwise live on for ever in the filter, envelope and delay states. Finite
+// samples pass unchanged up to the ceiling, so clean input keeps every bit.
 template <typename Sample>
-inline Sample admitSample(Sample x, uint32_t& refused) {
+inline Sample admitSample(Sample x) {
     if (std::fabs(x) <= static_cast<Sample>(kInputCeiling)) [[likely]]
         return x;
-    if (!std::isfinite(x)) {
-        ++refused;
+    if (!std::isfinite(x))
         return 0;
-    }
     return x > 0 ? static_cast<Sample>(kInputCeiling) : static_cast<Sample>(-kInputCeiling);
 }
 constexpr int32_t kDefaultOrderCode = 12345;
@@ -65,8 +63,8 @@ float clampUnit(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
 } // namespace
 
-ChannelStripEffect::ChannelStripEffect(vst::audioMasterCallback host)
-    : PlugInBase(host, kNumPrograms, kNumParams) {
+ChannelStripEffect::ChannelStripEffect(vst::audioMasterCallback host, EditorFactory editorFactory)
+    : PlugInBase(host, kNumPrograms, kNumParams, editorFactory) {
     if (host != nullptr) {
         isSynth(false);
         hasEditor(false);
@@ -584,7 +582,6 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     Sample* outL = outputs[0];
     Sample* outR = outputs[1];
     const bool enabled = plugInEnabled_.load(std::memory_order_relaxed);
-    uint32_t refused = 0;
 
     if (!enabled && bypassFade <= static_cast<Sample>(kFadeSnap)) {
         if (bypassFade != 0) {
@@ -592,13 +589,10 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
             bypassFade = 0;
         }
         for (int32_t i = 0; i < frames; ++i)
-            outL[i] = admitSample(inL[i], refused);
-        if (outR != nullptr) {
-            uint32_t refusedRight = 0;
+            outL[i] = admitSample(inL[i]);
+        if (outR != nullptr)
             for (int32_t i = 0; i < frames; ++i)
-                outR[i] = admitSample(inR[i], refusedRight);
-            refused += mono ? 0 : refusedRight;
-        }
+                outR[i] = admitSample(inR[i]);
         for (auto& meter : levelMeters_)
             meter.store(0.0f, std::memory_order_relaxed);
     } else {
@@ -612,9 +606,9 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         const auto noiseStart = static_cast<uint32_t>(frameCounter_);
         for (int32_t i = 0; i < frames; ++i) {
             const double noise = noiseTable_[(noiseStart + static_cast<uint32_t>(i)) & (kNoiseTableSize - 1)];
-            wl[i] = static_cast<double>(admitSample(inL[i], refused)) + noise;
+            wl[i] = static_cast<double>(admitSample(inL[i])) + noise;
             if (!mono)
-                wr[i] = static_cast<double>(admitSample(inR[i], refused)) + noise;
+                wr[i] = static_cast<double>(admitSample(inR[i])) + noise;
         }
 
         runChain(&inputTube_, wl, wr, frameCounter_, frames, mono);
@@ -632,9 +626,8 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         Sample g = bypassFade;
         Sample peakOutL = 0, peakOutR = 0;
         for (int32_t i = 0; i < frames; ++i) {
-            uint32_t counted = 0; // already counted on the way in
-            const Sample dryL = admitSample(inL[i], counted);
-            const Sample dryR = admitSample(inR[i], counted);
+            const Sample dryL = admitSample(inL[i]);
+            const Sample dryR = admitSample(inR[i]);
             const auto wetL = static_cast<Sample>(wl[i]);
             const auto wetR = static_cast<Sample>(mono ? wl[i] : wr[i]);
             Sample l, r;
@@ -669,8 +662,6 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     if (outR != nullptr)
         applyLatencyPad(outR, padRight_.get(), frames, offset);
 
-    if (refused != 0)
-        nonFiniteInputs_.fetch_add(refused, std::memory_order_relaxed);
     frameCounter_ += static_cast<uint64_t>(frames);
     inProcess_.store(false);
 }

@@ -53,7 +53,9 @@ public:
     /// Host time request: transport changed and playing, ppq position and tempo valid.
     static constexpr int32_t kTimeInfoRequest = 0x603;
 
-    explicit ChannelStripEffect(vst::audioMasterCallback host);
+    /// `editorFactory` makes the strip's editor; null for an effect without one (the tools, and
+    /// builds without a user interface).
+    explicit ChannelStripEffect(vst::audioMasterCallback host, EditorFactory editorFactory = nullptr);
     ~ChannelStripEffect() override;
 
     // -- host-facing operations ------------------------------------------------------------
@@ -127,9 +129,6 @@ public:
     bool monoInput() const { return monoInput_.load(std::memory_order_relaxed); }
     double tempo() const { return tempo_; }
     uint64_t frameCounter() const { return frameCounter_; }
-    /// Input samples that were NaN or infinite (and entered as silence) since the instance was
-    /// created. Any thread.
-    uint64_t nonFiniteInputSamples() const { return nonFiniteInputs_.load(std::memory_order_relaxed); }
     int32_t pageSlot() const { return pageSlot_.load(std::memory_order_relaxed); }
     /// True while a program is being applied: the editor then leaves its value texts alone.
     bool loadingProgram() const { return loadingProgram_.load(); }
@@ -205,7 +204,6 @@ private:
     std::unique_ptr<double[]> workRight_;
     int32_t workCapacity_ = 0;
     uint64_t frameCounter_ = 0;
-    std::atomic<uint64_t> nonFiniteInputs_{0};
 
     float bypassFadeFloat_ = 1.0f;
     float bypassCoefficientFloat_ = 0.0f;

@@ -38,7 +38,8 @@ public:
     virtual void refreshAll() = 0;
 };
 
-/// Makes the editor for an engine, or null where there is none. Defined once per build flavour.
-EffectEditor* createEffectEditor(PlugInBase& effect);
+/// Makes the editor for an engine, or answers null when it cannot. The module entry hands the
+/// engine the factory of its build's editor; builds without a user interface hand none.
+using EditorFactory = EffectEditor* (*)(PlugInBase& effect);
 
 } // namespace pellucer

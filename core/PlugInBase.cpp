@@ -15,9 +15,10 @@ namespace {
 constexpr vst::VstInt32 kUniqueId = vst::fourCharCode('T', 'L', 'p', 'l');
 }
 
-PlugInBase::PlugInBase(vst::audioMasterCallback host, int32_t numPrograms, int32_t numParams)
+PlugInBase::PlugInBase(vst::audioMasterCallback host, int32_t numPrograms, int32_t numParams,
+                       EditorFactory editorFactory)
     : AudioEffectX(host, numPrograms, numParams), programs_(new ProgramRecord[numPrograms]),
-      scratch_(new ProgramRecord) {
+      scratch_(new ProgramRecord), editorFactory_(editorFactory) {
     processInstanceCreated(instances_.fetch_add(1) + 1);
     if (host != nullptr) {
         setNumInputs(2);
@@ -94,8 +95,7 @@ bool PlugInBase::getProductString(char* text) {
 }
 
 bool PlugInBase::initialise() {
-    // The factory answers null in builds without a user interface.
-    if (EffectEditor* editor = createEffectEditor(*this)) {
+    if (EffectEditor* editor = editorFactory_ != nullptr ? editorFactory_(*this) : nullptr) {
         setEditor(editor);
         editorOwned_ = true;
         hasEditor(true);

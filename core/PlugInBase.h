@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/AudioEffectX.h"
+#include "core/EffectEditor.h"
 #include "core/ProgramRecord.h"
 
 namespace pellucer {
@@ -16,7 +17,9 @@ class PlugInBase : public AudioEffectX {
 public:
     static constexpr int32_t kNameBufferChars = 24;
 
-    PlugInBase(vst::audioMasterCallback host, int32_t numPrograms, int32_t numParams);
+    /// `editorFactory` makes the editor at initialisation; null for an effect without one.
+    PlugInBase(vst::audioMasterCallback host, int32_t numPrograms, int32_t numParams,
+               EditorFactory editorFactory = nullptr);
     ~PlugInBase() override;
 
     /// The current program as a state chunk: points `data` at a copy owned by the effect (valid
@@ -55,6 +58,7 @@ protected:
 
     std::unique_ptr<ProgramRecord[]> programs_;
     std::unique_ptr<ProgramRecord> scratch_;
+    EditorFactory editorFactory_ = nullptr;
     bool editorOwned_ = false;
     char nameBuffer_[kNameBufferChars + 1] = {};
 

@@ -6,6 +6,15 @@
 #include "core/ChannelStripEffect.h"
 #include "vst/VstAbi.h"
 
+// The module brings the editor its build has (PELLUCER_EDITOR: the strip's editor is linked in);
+// the engine itself knows only the factory it is given.
+#if defined(PELLUCER_EDITOR)
+#include "GUI/EditorFactory.h"
+constexpr pellucer::EditorFactory kEditorFactory = &pellucer::createStripEditor;
+#else
+constexpr pellucer::EditorFactory kEditorFactory = nullptr;
+#endif
+
 #if defined(_WIN32)
 #define PELLUCER_EXPORT __declspec(dllexport)
 #else
@@ -16,7 +25,7 @@ extern "C" PELLUCER_EXPORT vst::AEffect* VSTPluginMain(vst::audioMasterCallback 
     // A host that does not answer the version query is not a VST host we can work with.
     if (host == nullptr || host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0)
         return nullptr;
-    auto* effect = new (std::nothrow) pellucer::ChannelStripEffect(host);
+    auto* effect = new (std::nothrow) pellucer::ChannelStripEffect(host, kEditorFactory);
     return effect != nullptr ? effect->getAeffect() : nullptr;
 }
 

@@ -3,6 +3,7 @@
 // changes, direct entry, meters, other threads, and a skin with parts missing.
 
 #include "GUI/Editor.h"
+#include "GUI/EditorFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +39,7 @@ class EditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(lock.held());
-        effect = std::make_unique<ChannelStripEffect>(&gt::AutomationLog::callback);
+        effect = std::make_unique<ChannelStripEffect>(&gt::AutomationLog::callback, &createStripEditor);
         log.attach(effect->getAeffect());
         editor = dynamic_cast<Editor*>(effect->getEditor());
         ASSERT_NE(editor, nullptr);
@@ -481,7 +482,7 @@ TEST_F(EditorTest, SharedSkinLivesAsLongAsAnEditor) {
     EXPECT_TRUE(Editor::sharedSkinLoaded());
     {
         gt::HostWindow window(gt::kEditorWidth, gt::kEditorHeight, {60, 420});
-        ChannelStripEffect second(&gt::AutomationLog::callback);
+        ChannelStripEffect second(&gt::AutomationLog::callback, &createStripEditor);
         EXPECT_EQ(Editor::liveEditors(), 2);
         ASSERT_NE(second.getEditor(), nullptr);
         open();
@@ -494,7 +495,7 @@ TEST_F(EditorTest, SharedSkinLivesAsLongAsAnEditor) {
     EXPECT_EQ(Editor::liveEditors(), 0);
     EXPECT_FALSE(Editor::sharedSkinLoaded());
     // A new one loads them again.
-    ChannelStripEffect third(&gt::AutomationLog::callback);
+    ChannelStripEffect third(&gt::AutomationLog::callback, &createStripEditor);
     EXPECT_TRUE(Editor::sharedSkinLoaded());
     EXPECT_EQ(boxes.count(), 0u);
 }
@@ -532,7 +533,7 @@ TEST_F(EditorTest, WithoutItsBackgroundThereIsNoEditor) {
     {
         PartialSkin skin({"background.bmp"});
         skin.use();
-        ChannelStripEffect bare(&gt::AutomationLog::callback);
+        ChannelStripEffect bare(&gt::AutomationLog::callback, &createStripEditor);
         EXPECT_EQ(bare.getEditor(), nullptr);
         EXPECT_EQ(bare.getAeffect()->flags, 0x1018);
         EXPECT_EQ(bare.dispatcher(vst::effEditOpen, 0, 0, host.handle(), 0.0f), 0);
@@ -546,7 +547,7 @@ TEST_F(EditorTest, WithoutItsBackgroundThereIsNoEditor) {
     }
     EXPECT_EQ(boxes.count(), 1u);
     // With the image back, the next effect has its editor.
-    ChannelStripEffect whole(&gt::AutomationLog::callback);
+    ChannelStripEffect whole(&gt::AutomationLog::callback, &createStripEditor);
     EXPECT_NE(whole.getEditor(), nullptr);
 }
 
