@@ -8,6 +8,7 @@
 #   make gallery  every skin image and control state in one picture: docs/gallery.png
 #   make screenshots  the editor under Wine and Xvfb, playing a sung vowel: docs/screenshots/*.png
 #   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for a while
+#   make mutants  seed each fault of tools/mutants/faults.txt alone: which do the native tests catch?
 #   make deps     install the Debian packages that are missing
 #   make clean    remove build/ and dist/
 
@@ -91,7 +92,7 @@ $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
 .PHONY: all deps deps-native demo host-check skin gallery screenshots test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
-	build-release dist fuzz
+	build-release dist fuzz mutants
 
 all: dist
 
@@ -204,6 +205,7 @@ fuzz:
 	clang++ $(FUZZ_FLAGS) dsp/*.cpp core/*.cpp Shared/GUI/SkinTable.cpp platform/PlatformPosix.cpp \
 		tests/fuzz/SetChunkFuzz.cpp -ldl -o $(FUZZ)/set_chunk_fuzz
 	clang++ $(FUZZ_FLAGS) dx/ParamEnvelope.cpp dx/AutomationTimeline.cpp core/ParamInfoTable.cpp core/Parameters.cpp \
+		core/ParameterTable.cpp dsp/*.cpp \
 		tests/fuzz/EnvelopeFuzz.cpp -o $(FUZZ)/envelope_fuzz
 	clang++ $(FUZZ_FLAGS) dx/MidiEventQueue.cpp tests/fuzz/MidiInputFuzz.cpp -o $(FUZZ)/midi_input_fuzz
 	cp skin/*.tsres $(FUZZ)/corpus-skin/
@@ -211,6 +213,15 @@ fuzz:
 	$(FUZZ)/set_chunk_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=6000 $(FUZZ)/corpus-chunk
 	$(FUZZ)/envelope_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 $(FUZZ)/corpus-envelope
 	$(FUZZ)/midi_input_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 $(FUZZ)/corpus-midi
+
+# Mutation testing: each fault of tools/mutants/faults.txt (a small plausible mistake) is applied
+# alone to a copy of the tree in build/mutants/src, which is built and tested natively as
+# build/linux is (Debug -O1, ASan/UBSan, the whole pellucer_tests program). The table of caught,
+# survived, not applicable and not building faults goes to stdout and build/mutants/report.md.
+# Slow (a rebuild and a test run per fault), so not part of `make test`. Options go through
+# MUTANTS_ARGS, e.g. make mutants MUTANTS_ARGS="--only dsp-delay-note-length --jobs 4".
+mutants: deps-native
+	python3 $(CURDIR)/tools/mutants/mutants.py $(MUTANTS_ARGS)
 
 clean:
 	@if [ -d $(WINE_PREFIX) ]; then $(WINE_RUN) $(WINE_PREFIX) --stop; fi

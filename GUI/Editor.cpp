@@ -24,6 +24,7 @@
 #include "Shared/GUI/Win32/EditorFrame.h"
 #include "Shared/GUI/Win32/SkinBitmap.h"
 #include "core/ChannelStripEffect.h"
+#include "core/ParameterTable.h"
 #include "core/Settings.h"
 
 namespace pellucer {
@@ -236,11 +237,11 @@ constexpr ControlEntry kControls[] = {
     {kMeterOutputLeft, Kind::Meter, {798, 177, 8, 120}, kImageMeter15},
     {kMeterOutputRight, Kind::Meter, {806, 177, 8, 120}, kImageMeter15},
     {kReserved, Kind::Order, {511, 244, 240, 57}, kImageOrder},
-    {64, Kind::Tab, {506, 85, 50, 15}, kImageTabDsr},
-    {62, Kind::Tab, {556, 85, 53, 15}, kImageTabComp},
-    {63, Kind::Tab, {609, 85, 58, 15}, kImageTabEq},
-    {65, Kind::Tab, {667, 85, 50, 15}, kImageTabDbl},
-    {66, Kind::Tab, {717, 85, 37, 15}, kImageTabDly},
+    {kSelectDeEsserPage, Kind::Tab, {506, 85, 50, 15}, kImageTabDsr},
+    {kSelectCompanderPage, Kind::Tab, {556, 85, 53, 15}, kImageTabComp},
+    {kSelectEqPage, Kind::Tab, {609, 85, 58, 15}, kImageTabEq},
+    {kSelectDoublerPage, Kind::Tab, {667, 85, 50, 15}, kImageTabDbl},
+    {kSelectDelayPage, Kind::Tab, {717, 85, 37, 15}, kImageTabDly},
     {editor_id::kReadout, Kind::Readout, {510, 55, 83, 17}},
     {editor_id::kName, Kind::Name, {593, 48, 157, 36}},
     {editor_id::kCaptionAttack, Kind::Caption, {517, 226, 40, 16}},
@@ -260,36 +261,24 @@ constexpr const char16_t* kInitialReading = u"  0.0";
 /// The part of a reading's rectangle (x 705..736) between the bars at x 708..716 and 735..743.
 constexpr Rect kReadingTextArea{13, 0, 17, 18};
 
-/// The page of each tab (ids 62..66), and the tab of each page.
-constexpr int32_t kPageOfTab[] = {Editor::kPageCompander, Editor::kPageEq, Editor::kPageDeEsser,
-                                  Editor::kPageDoubler, Editor::kPageDelay};
-constexpr int32_t kTabOfPage[] = {64, 62, 63, 65, 66};
+/// The page a tab (its id is its page's selector index, 62..66) shows.
+int32_t pageOfTab(int32_t id) { return static_cast<int32_t>(pageSelectedBy(id)); }
 
 /// The page that shows the stage of parameter `index`, -1 for the parameters outside the pages.
 int32_t pageOfParameter(int32_t index) {
-    if (index >= kCompanderEnable && index <= kCompanderAttack)
-        return Editor::kPageCompander;
-    if (index >= kEqEnable && index <= kEqHighGain)
-        return Editor::kPageEq;
-    if (index >= kDeEsserEnable && index <= kDeEsserListen)
-        return Editor::kPageDeEsser;
-    if (index >= kDoublerEnable && index <= kDoublerStereo)
-        return Editor::kPageDoubler;
-    if (index >= kDelayEnable && index <= kDelayFilterFreq)
-        return Editor::kPageDelay;
-    return -1;
+    return static_cast<int32_t>(index >= 0 && index < kNumParams ? kParameters[index].page
+                                                                 : EditorPage::None);
 }
 
-/// The page a page-slot value stands for: trunc(slot x 4 + 0.5).
+/// The page a page-slot value stands for: the nearest to slot / kPageSlotStep.
 int32_t pageOfSlot(float slot) {
-    const double page = std::trunc(static_cast<double>(slot) * 4.0 + 0.5);
+    const double page = std::trunc(static_cast<double>(slot) / kPageSlotStep + 0.5);
     return static_cast<int32_t>(std::clamp(std::isnan(page) ? 0.0 : page, 0.0, Editor::kPages - 1.0));
 }
 
-double compressorDb(float v) { return 60.0 * v - 60.0; }
-double expanderDb(float v) { return 70.0 * v - 90.0; }
-float compressorNorm(double db) { return static_cast<float>((db + 60.0) / 60.0); }
-float expanderNorm(double db) { return static_cast<float>((db + 90.0) / 70.0); }
+/// The thresholds in dB, and back.
+double thresholdDb(int32_t index, float v) { return kParameters[index].stage.toUnit(v); }
+float thresholdValue(int32_t index, double db) { return normalisedFromStage(index, db); }
 
 } // namespace
 
@@ -461,7 +450,7 @@ void Editor::createControls(const std::vector<std::shared_ptr<const gui::ImageSt
             auto toggle = std::make_unique<gui::Switch>(entry.id, entry.rect, strip, 2);
             toggle->setContextClicksAllowed(true);
             if (entry.kind == Kind::Tab)
-                tabs_[static_cast<size_t>(kPageOfTab[entry.id - editor_id::kFirstTab])] = toggle.get();
+                tabs_[static_cast<size_t>(pageOfTab(entry.id))] = toggle.get();
             made = std::move(toggle);
             break;
         }
@@ -693,8 +682,8 @@ void Editor::changedByControl(int32_t index, float value) {
             recomputeShownGraph();
     } else if (index == kPageSlotIndex) {
         showPage(pageOfSlot(value));
-    } else if (index >= editor_id::kFirstTab && index <= editor_id::kLastTab) {
-        showPage(kPageOfTab[index - editor_id::kFirstTab]);
+    } else if (pageSelectedBy(index) != EditorPage::None) {
+        showPage(pageOfTab(index));
     }
 }
 
@@ -715,8 +704,8 @@ void Editor::changedByHost(int32_t index, float value) {
             order_->setValue(value); // the order is read again at the next paint
     } else if (index == kPageSlotIndex) {
         showPage(pageOfSlot(value));
-    } else if (index >= editor_id::kFirstTab && index <= editor_id::kLastTab) {
-        showPage(kPageOfTab[index - editor_id::kFirstTab]);
+    } else if (pageSelectedBy(index) != EditorPage::None) {
+        showPage(pageOfTab(index));
     }
 }
 
@@ -725,18 +714,22 @@ void Editor::linkThresholds(int32_t index, float value) {
     if (effect_.loadingProgram())
         return;
     if (index == kCompressorThresh && !compressorLinked_) {
-        const double compressor = compressorDb(value);
-        if (expanderDb(effect_.getParameter(kExpanderThresh)) > compressor - kThresholdGapDb) {
+        const double compressor = thresholdDb(kCompressorThresh, value);
+        if (thresholdDb(kExpanderThresh, effect_.getParameter(kExpanderThresh)) >
+            compressor - kThresholdGapDb) {
             // The expander's own change must not push the compressor back.
             expanderLinked_ = true;
-            effect_.setParameter(kExpanderThresh, expanderNorm(compressor - kThresholdGapDb));
+            effect_.setParameter(kExpanderThresh,
+                                 thresholdValue(kExpanderThresh, compressor - kThresholdGapDb));
         }
         expanderLinked_ = false;
     } else if (index == kExpanderThresh && !expanderLinked_) {
-        const double expander = expanderDb(value);
-        if (compressorDb(effect_.getParameter(kCompressorThresh)) < expander + kThresholdGapDb) {
+        const double expander = thresholdDb(kExpanderThresh, value);
+        if (thresholdDb(kCompressorThresh, effect_.getParameter(kCompressorThresh)) <
+            expander + kThresholdGapDb) {
             compressorLinked_ = true;
-            effect_.setParameter(kCompressorThresh, compressorNorm(expander + kThresholdGapDb));
+            effect_.setParameter(kCompressorThresh,
+                                 thresholdValue(kCompressorThresh, expander + kThresholdGapDb));
         }
         compressorLinked_ = false;
     }
@@ -790,7 +783,7 @@ void Editor::showPage(int32_t page) {
     // index (62..66), which the engine turns into its slot exactly; the slot's own index (61)
     // takes a page number, not the quarter steps it reads back. The engine's answer finds the
     // page already shown.
-    effect_.setParameter(kTabOfPage[page], 1.0f);
+    effect_.setParameter(pageSelector(static_cast<EditorPage>(page)), 1.0f);
     frame_->redrawAll();
 }
 

@@ -37,10 +37,9 @@ inline constexpr int32_t kReadout = 57;
 inline constexpr int32_t kName = 58;
 inline constexpr int32_t kCaptionAttack = 59;
 inline constexpr int32_t kCaptionCompander = 60;
-/// The page tabs, as the engine's page indices take them: 62 compander, 63 EQ, 64 de-esser,
-/// 65 doubler, 66 delay.
-inline constexpr int32_t kFirstTab = 62;
-inline constexpr int32_t kLastTab = 66;
+/// The page tabs: each tab's id is the engine index that selects its page (62..66).
+inline constexpr int32_t kFirstTab = kFirstPageSelect;
+inline constexpr int32_t kLastTab = kLastPageSelect;
 } // namespace editor_id
 
 /// The channel strip's editor: one fixed-size panel in the host's window, the size of the skin's
@@ -58,12 +57,12 @@ inline constexpr int32_t kLastTab = 66;
 /// thread they are queued and applied on the window thread (a posted message, or the next idle).
 class Editor : public EffectEditor {
 public:
-    static constexpr int32_t kPages = 5;
-    static constexpr int32_t kPageDeEsser = 0;
-    static constexpr int32_t kPageCompander = 1;
-    static constexpr int32_t kPageEq = 2;
-    static constexpr int32_t kPageDoubler = 3;
-    static constexpr int32_t kPageDelay = 4;
+    static constexpr int32_t kPages = kPageCount;
+    static constexpr int32_t kPageDeEsser = static_cast<int32_t>(EditorPage::DeEsser);
+    static constexpr int32_t kPageCompander = static_cast<int32_t>(EditorPage::Compander);
+    static constexpr int32_t kPageEq = static_cast<int32_t>(EditorPage::Equaliser);
+    static constexpr int32_t kPageDoubler = static_cast<int32_t>(EditorPage::Doubler);
+    static constexpr int32_t kPageDelay = static_cast<int32_t>(EditorPage::Delay);
     /// How long close waits before the window goes, so that a block publishing meters for the
     /// open editor has finished.
     static constexpr uint32_t kCloseWaitMs = 50;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ParameterTable.h"
+
 namespace pellucer {
 
 // What the editor's two text displays say about the last touched parameter: its name (the tip
@@ -12,12 +14,18 @@ namespace pellucer {
 // back from a typed number are tested without a window.
 
 /// Number of delay note names (index 0 a thirty-second triplet .. 15 a whole note).
-inline constexpr int32_t kDelayNoteNames = 16;
+inline constexpr int32_t kDelayNoteNames = kNoteValues;
 using DelayNoteNames = std::array<std::u16string, kDelayNoteNames>;
 
-/// The range a direct entry accepts, in the parameter's own unit.
+/// The range a direct entry accepts, in the parameter's own unit: from below every parameter's
+/// lowest finite value (minus infinity is entered as this) up to the highest any parameter takes.
 inline constexpr double kEntryMinimum = -100.0;
-inline constexpr double kEntryMaximum = 22000.0;
+inline constexpr double kEntryMaximum = [] {
+    double highest = 0.0;
+    for (const ParamDescriptor& parameter : kParameters)
+        highest = parameter.range.maximum > highest ? parameter.range.maximum : highest;
+    return highest;
+}();
 
 /// Text skin key of the name label for parameter `index`; null for 38 and above (they show no
 /// name) and for negative indices.

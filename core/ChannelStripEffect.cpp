@@ -12,6 +12,7 @@
 #include "core/FactoryPrograms.h"
 #include "core/HostText.h"
 #include "core/ParameterDisplay.h"
+#include "core/ParameterTable.h"
 #include "core/Settings.h"
 
 namespace pellucer {
@@ -40,7 +41,6 @@ inline Sample admitSample(Sample x) {
     return x > 0 ? static_cast<Sample>(kInputCeiling) : static_cast<Sample>(-kInputCeiling);
 }
 constexpr int32_t kDefaultOrderCode = 12345;
-constexpr int32_t kPageCount = 5;
 
 // Meter ballistics.
 constexpr double kTubeMeterExponent = 0.7;
@@ -86,7 +86,8 @@ bool ChannelStripEffect::initialise() {
     workRight_.reset(new double[kInitialWorkFrames]());
     workCapacity_ = kInitialWorkFrames;
 
-    modules_ = {&deEsser_, &compander_, &equaliser_, &doubler_, &delay_, &outputTube_};
+    modules_ = {&stages_.deEsser, &stages_.compander, &stages_.equaliser,
+                &stages_.doubler, &stages_.delay,     &stages_.outputTube};
     orderCode_.store(kDefaultOrderCode);
     relinkIfOrderChanged();
 
@@ -102,12 +103,11 @@ bool ChannelStripEffect::initialise() {
     for (int32_t id : {kMeterCompressorGain, kMeterExpanderGain, kMeterDeEsserGain})
         meterMemory_[id] = 1.0f; // reduction meters rest at "no reduction"
 
-    inputTube_.initialise();
-    outputTube_.initialise();
-    for (DspModule* stage : {static_cast<DspModule*>(&inputTube_), static_cast<DspModule*>(&compander_),
-                             static_cast<DspModule*>(&equaliser_), static_cast<DspModule*>(&deEsser_),
-                             static_cast<DspModule*>(&doubler_), static_cast<DspModule*>(&delay_),
-                             static_cast<DspModule*>(&outputTube_)})
+    stages_.inputTube.initialise();
+    stages_.outputTube.initialise();
+    for (DspModule* stage : std::initializer_list<DspModule*>{&stages_.inputTube, &stages_.compander,
+                                                              &stages_.equaliser, &stages_.deEsser, &stages_.doubler,
+                                                              &stages_.delay, &stages_.outputTube})
         stage->reset();
 
     fillFactoryPrograms();
@@ -150,13 +150,13 @@ void ChannelStripEffect::setSampleRate(float sampleRate) {
 }
 
 void ChannelStripEffect::prepareStages(float sampleRate) {
-    inputTube_.setSampleRate(sampleRate);
-    compander_.setSampleRate(sampleRate);
-    equaliser_.setSampleRate(sampleRate);
-    deEsser_.setSampleRate(sampleRate);
-    doubler_.setSampleRate(sampleRate);
-    delay_.setSampleRate(sampleRate);
-    outputTube_.setSampleRate(sampleRate);
+    stages_.inputTube.setSampleRate(sampleRate);
+    stages_.compander.setSampleRate(sampleRate);
+    stages_.equaliser.setSampleRate(sampleRate);
+    stages_.deEsser.setSampleRate(sampleRate);
+    stages_.doubler.setSampleRate(sampleRate);
+    stages_.delay.setSampleRate(sampleRate);
+    stages_.outputTube.setSampleRate(sampleRate);
 }
 
 // A new instance, or a stream restarted at a new rate, begins with every stage already in or
@@ -209,134 +209,45 @@ void ChannelStripEffect::setParameter(int32_t index, float value) {
 }
 
 bool ChannelStripEffect::applyParameter(int32_t index, float v) {
-    const bool on = conv::switchOn(v);
-    switch (index) {
-    case kPlugInEnable: plugInEnabled_.store(on); break;
-    case kInputTubeEnable: inputTube_.setShapingOff(!on); break;
-    case kInputGain: inputTube_.setInputGain(conv::gainFromNorm(v)); break;
-    case kInputTubeSaturation: inputTube_.setDrive(conv::driveFromNorm(v)); break;
-    case kCompanderEnable: compander_.enabled.store(on); break;
-    case kCompressorThresh: compander_.setCompressorThreshold(conv::compressorThreshFromNorm(v)); break;
-    case kCompressorRatio: compander_.setCompressorRatio(conv::ratioFromNorm(v, conv::kCompressorRatioInfinity)); break;
-    case kExpanderThresh: compander_.setExpanderThreshold(conv::expanderThreshFromNorm(v)); break;
-    case kExpanderRatio: compander_.setExpanderRatio(conv::ratioFromNorm(v, conv::kExpanderRatioInfinity)); break;
-    case kCompanderAttack: compander_.setAttack(conv::attackMsFromNorm(v)); break;
-    case kEqEnable: equaliser_.enabled.store(on); break;
-    case kEqTubeSaturation: equaliser_.setTubeDrive(conv::driveFromNorm(v)); break;
-    case kEqTubeLowEnable: equaliser_.setTubeLow(on); break;
-    case kEqTubeMidEnable: equaliser_.setTubeMid(on); break;
-    case kEqTubeHighEnable: equaliser_.setTubeHigh(on); break;
-    case kEqLowFreq: equaliser_.setLowFrequency(conv::eqLowFreqFromNorm(v)); break;
-    case kEqLowGain: equaliser_.setLowGain(conv::eqGainFromNorm(v)); break;
-    case kEqMidFreq: equaliser_.setMidFrequency(conv::eqMidFreqFromNorm(v)); break;
-    case kEqMidGain: equaliser_.setMidGain(conv::eqGainFromNorm(v)); break;
-    case kEqHighFreq: equaliser_.setHighFrequency(conv::eqHighFreqFromNorm(v)); break;
-    case kEqHighGain: equaliser_.setHighGain(conv::eqGainFromNorm(v)); break;
-    case kDeEsserEnable: deEsser_.enabled.store(on); break;
-    case kDeEsserFreq: deEsser_.setSplitFrequency(conv::deEsserFreqFromNorm(v)); break;
-    case kDeEsserDepth: deEsser_.setDepth(v); break;
-    case kDeEsserListen: deEsser_.setListen(on); break;
-    case kDoublerEnable: doubler_.enabled.store(on); break;
-    case kDoublerPresence: doubler_.setPresence(v); break;
-    case kDoublerStereo: doubler_.setStereo(v); break;
-    case kDelayEnable: delay_.enabled.store(on); break;
-    case kDelaySyncEnable:
-        if (on != delay_.sync()) {
-            delay_.setSync(on);
-            // The Delay Time knob keeps its position and changes its meaning: a note value when
-            // sync is now on, a free time when it is off.
-            const float time = programs_[currentProgram_].value(kDelayTime);
-            if (on)
-                delay_.setNoteValue(time, tempo_);
-            else
-                delay_.setTime(conv::delayTimeFromNorm(time));
-        }
-        break;
-    case kDelayTime:
-        if (delay_.sync())
-            delay_.setNoteValue(v, tempo_);
-        else
-            delay_.setTime(conv::delayTimeFromNorm(v));
-        break;
-    case kDelayLevel: delay_.setLevel(conv::delayLevelFromNorm(v)); break;
-    case kDelayFeedback: delay_.setFeedback(conv::delayFeedbackFromNorm(v)); break;
-    case kDelayFilterMode: delay_.setFilterMode(v); break;
-    case kDelayFilterFreq: delay_.setFilterFrequency(v); break;
-    case kOutputTubeEnable: outputTube_.setShapingOff(!on); break;
-    case kOutputGain: outputTube_.setOutputGain(conv::gainFromNorm(v)); break;
-    case kOutputTubeSaturation: outputTube_.setDrive(conv::driveFromNorm(v)); break;
-    case kReserved: {
+    if (index == kReserved) {
         std::array<int32_t, 5> order{};
         if (!decodeOrderCode(v, order))
             return false;
         setModuleCode(static_cast<int32_t>(encodeOrderCode(order.data())));
-        break;
-    }
-    case kPageSlotIndex: {
+    } else if (index == kPageSlotIndex) {
         const double slot = std::trunc(static_cast<double>(v) + 0.5);
         pageSlot_.store(static_cast<int32_t>(std::clamp(slot, 0.0, kPageCount - 1.0)));
-        break;
+    } else if (const EditorPage page = pageSelectedBy(index); page != EditorPage::None) {
+        pageSlot_.store(static_cast<int32_t>(page));
+    } else if (index == kDelaySyncEnable) {
+        const bool on = switchOn(v);
+        if (on != stages_.delay.sync()) {
+            stages_.delay.setSync(on);
+            // The Delay Time knob keeps its position and changes its meaning: a note value when
+            // sync is now on, a free time when it is off.
+            applyParameter(kDelayTime, programs_[currentProgram_].value(kDelayTime));
+        }
+    } else if (index == kDelayTime && stages_.delay.sync()) {
+        stages_.delay.setNoteValue(v, tempo_);
+    } else if (index >= 0 && index < kReserved) {
+        kParameters[static_cast<size_t>(index)].setting.set(stages_, stageValue(index, v));
     }
-    case 62: pageSlot_.store(1); break;
-    case 63: pageSlot_.store(2); break;
-    case 64: pageSlot_.store(0); break;
-    case 65: pageSlot_.store(3); break;
-    case 66: pageSlot_.store(4); break;
-    default: break; // 39..60 belong to the editor's displays and set nothing here
-    }
+    // 39..60 belong to the editor's displays and set nothing here.
     return true;
 }
 
 float ChannelStripEffect::getParameter(int32_t index) {
-    switch (index) {
-    case kPlugInEnable: return plugInEnabled_.load() ? 1.0f : 0.0f;
-    case kInputTubeEnable: return inputTube_.shapingOff() ? 0.0f : 1.0f;
-    case kInputGain: return conv::normFromGain(inputTube_.inputGain());
-    case kInputTubeSaturation: return conv::normFromDrive(inputTube_.drive());
-    case kCompanderEnable: return compander_.enabled.load() ? 1.0f : 0.0f;
-    case kCompressorThresh: return conv::normFromCompressorThresh(compander_.compressorThresholdDb());
-    case kCompressorRatio: return conv::normFromRatio(compander_.compressorRatio());
-    case kExpanderThresh: return conv::normFromExpanderThresh(compander_.expanderThresholdDb());
-    case kExpanderRatio: return conv::normFromRatio(compander_.expanderRatio());
-    case kCompanderAttack: return conv::normFromAttackMs(compander_.attackMs());
-    case kEqEnable: return equaliser_.enabled.load() ? 1.0f : 0.0f;
-    case kEqTubeSaturation: return conv::normFromDrive(equaliser_.tubeDrive());
-    case kEqTubeLowEnable: return equaliser_.tubeLow() ? 1.0f : 0.0f;
-    case kEqTubeMidEnable: return equaliser_.tubeMid() ? 1.0f : 0.0f;
-    case kEqTubeHighEnable: return equaliser_.tubeHigh() ? 1.0f : 0.0f;
-    case kEqLowFreq: return conv::normFromEqLowFreq(equaliser_.lowFrequency());
-    case kEqLowGain: return conv::normFromEqGain(equaliser_.lowGainDb());
-    case kEqMidFreq: return conv::normFromEqMidFreq(equaliser_.midFrequency());
-    case kEqMidGain: return conv::normFromEqGain(equaliser_.midGainDb());
-    case kEqHighFreq: return conv::normFromEqHighFreq(equaliser_.highFrequency());
-    case kEqHighGain: return conv::normFromEqGain(equaliser_.highGainDb());
-    case kDeEsserEnable: return deEsser_.enabled.load() ? 1.0f : 0.0f;
-    case kDeEsserFreq: return conv::normFromDeEsserFreq(deEsser_.splitFrequency());
-    case kDeEsserDepth: return static_cast<float>(deEsser_.depth());
-    case kDeEsserListen: return deEsser_.listen() ? 1.0f : 0.0f;
-    case kDoublerEnable: return doubler_.enabled.load() ? 1.0f : 0.0f;
-    case kDoublerPresence: return static_cast<float>(doubler_.presence());
-    case kDoublerStereo: return static_cast<float>(doubler_.stereo());
-    case kDelayEnable: return delay_.enabled.load() ? 1.0f : 0.0f;
-    case kDelaySyncEnable: return delay_.sync() ? 1.0f : 0.0f;
-    case kDelayTime:
-        return delay_.sync() ? static_cast<float>(delay_.noteValue()) : conv::normFromDelayTime(delay_.timeSeconds());
-    case kDelayLevel: return conv::normFromDelayLevel(delay_.level());
-    case kDelayFeedback: return conv::normFromDelayFeedback(delay_.feedback());
-    case kDelayFilterMode: return static_cast<float>(delay_.filterMode());
-    case kDelayFilterFreq: return static_cast<float>(delay_.filterFrequency());
-    case kOutputTubeEnable: return outputTube_.shapingOff() ? 0.0f : 1.0f;
-    case kOutputGain: return conv::normFromGain(outputTube_.outputGain());
-    case kOutputTubeSaturation: return conv::normFromDrive(outputTube_.drive());
-    case kReserved: return static_cast<float>(orderCode_.load());
-    case kPageSlotIndex: return static_cast<float>(pageSlot_.load()) * 0.25f;
-    case 62: return pageSlot_.load() == 1 ? 1.0f : 0.0f;
-    case 63: return pageSlot_.load() == 2 ? 1.0f : 0.0f;
-    case 64: return pageSlot_.load() == 0 ? 1.0f : 0.0f;
-    case 65: return pageSlot_.load() == 3 ? 1.0f : 0.0f;
-    case 66: return pageSlot_.load() == 4 ? 1.0f : 0.0f;
-    default: return 0.0f;
-    }
+    if (index == kReserved)
+        return static_cast<float>(orderCode_.load());
+    if (index == kPageSlotIndex)
+        return static_cast<float>(pageSlot_.load()) * kPageSlotStep;
+    if (const EditorPage page = pageSelectedBy(index); page != EditorPage::None)
+        return pageSlot_.load() == static_cast<int32_t>(page) ? 1.0f : 0.0f;
+    if (index == kDelayTime && stages_.delay.sync())
+        return static_cast<float>(stages_.delay.noteValue());
+    if (index < 0 || index >= kReserved)
+        return 0.0f;
+    return normalisedFromStage(index, kParameters[static_cast<size_t>(index)].setting.get(stages_));
 }
 
 void ChannelStripEffect::getParameterLabel(int32_t index, char* label) {
@@ -538,7 +449,7 @@ void ChannelStripEffect::pollHostTime() {
         return;
     const double hostTempo = info->tempo;
     if (std::isfinite(hostTempo) && hostTempo > 0.0 && hostTempo != tempo_) {
-        delay_.setNoteValue(delay_.noteValue(), hostTempo);
+        stages_.delay.setNoteValue(stages_.delay.noteValue(), hostTempo);
         tempo_ = hostTempo;
     }
     if ((info->flags & vst::kVstTransportChanged) != 0) {
@@ -581,7 +492,7 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     const Sample* inR = mono ? inputs[0] : inputs[1];
     Sample* outL = outputs[0];
     Sample* outR = outputs[1];
-    const bool enabled = plugInEnabled_.load(std::memory_order_relaxed);
+    const bool enabled = stages_.plugInEnabled.load(std::memory_order_relaxed);
 
     if (!enabled && bypassFade <= static_cast<Sample>(kFadeSnap)) {
         if (bypassFade != 0) {
@@ -611,7 +522,7 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
                 wr[i] = static_cast<double>(admitSample(inR[i])) + noise;
         }
 
-        runChain(&inputTube_, wl, wr, frameCounter_, frames, mono);
+        runChain(&stages_.inputTube, wl, wr, frameCounter_, frames, mono);
         double peakInL = 0.0, peakInR = 0.0;
         for (int32_t i = 0; i < frames; ++i) {
             peakInL = std::max(peakInL, std::fabs(wl[i]));
@@ -657,7 +568,7 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     }
 
     // The pad delays by L minus the de-esser's own latency, so the total is always L.
-    const int32_t offset = deEsser_.stageLatency() + (padSize_ - latency_);
+    const int32_t offset = stages_.deEsser.stageLatency() + (padSize_ - latency_);
     applyLatencyPad(outL, padLeft_.get(), frames, offset);
     if (outR != nullptr)
         applyLatencyPad(outR, padRight_.get(), frames, offset);
@@ -679,22 +590,22 @@ void ChannelStripEffect::applyLatencyPad(Sample* out, double* pad, int32_t frame
 // ---- meters ------------------------------------------------------------------------------------
 
 float ChannelStripEffect::companderMeter(int32_t index) const {
-    if (!plugInEnabled_.load())
+    if (!stages_.plugInEnabled.load())
         return 1.0f;
     if (index != kMeterCompanderOvershoot)
         return 0.0f;
-    if (!compander_.enabled.load())
+    if (!stages_.compander.enabled.load())
         return 1.0f;
-    return static_cast<float>(compander_.overshoot());
+    return static_cast<float>(stages_.compander.overshoot());
 }
 
 float ChannelStripEffect::companderMeters(int32_t index) const {
-    if (!plugInEnabled_.load() || !compander_.enabled.load())
+    if (!stages_.plugInEnabled.load() || !stages_.compander.enabled.load())
         return 1.0f;
     if (index == kMeterCompressorGain)
-        return static_cast<float>(compander_.compressorGain());
+        return static_cast<float>(stages_.compander.compressorGain());
     if (index == kMeterExpanderGain)
-        return static_cast<float>(compander_.expanderGain());
+        return static_cast<float>(stages_.compander.expanderGain());
     return 1.0f;
 }
 
@@ -706,7 +617,7 @@ void ChannelStripEffect::resetMeter(int32_t index) {
 void ChannelStripEffect::openHelp() const { pellucer::openHelp(); }
 
 float ChannelStripEffect::meterValue(int32_t id) {
-    if (!plugInEnabled_.load() || id < kMeterInputTube || id > kMeterOutputRight)
+    if (!stages_.plugInEnabled.load() || id < kMeterInputTube || id > kMeterOutputRight)
         return 0.0f;
     float& memory = meterMemory_[id];
 
@@ -746,17 +657,20 @@ float ChannelStripEffect::meterValue(int32_t id) {
     };
 
     switch (id) {
-    case kMeterInputTube: return tubeLaw(inputTube_.shapingOff() ? 0.0 : inputTube_.envelope());
+    case kMeterInputTube: return tubeLaw(stages_.inputTube.shapingOff() ? 0.0 : stages_.inputTube.envelope());
     case kMeterEqTube:
-        return tubeLaw(equaliser_.tubeLow() || equaliser_.tubeMid() || equaliser_.tubeHigh()
-                           ? equaliser_.tube().envelope()
+        return tubeLaw(stages_.equaliser.tubeLow() || stages_.equaliser.tubeMid() || stages_.equaliser.tubeHigh()
+                           ? stages_.equaliser.tube().envelope()
                            : 0.0);
-    case kMeterOutputTube: return tubeLaw(outputTube_.shapingOff() ? 0.0 : outputTube_.envelope());
+    case kMeterOutputTube: return tubeLaw(stages_.outputTube.shapingOff() ? 0.0 : stages_.outputTube.envelope());
     case kMeterCompressorGain:
-        return compander_.enabled.load() ? reductionLaw(compander_.compressorGain()) : reductionIdle();
+        return stages_.compander.enabled.load() ? reductionLaw(stages_.compander.compressorGain())
+                                                : reductionIdle();
     case kMeterExpanderGain:
-        return compander_.enabled.load() ? reductionLaw(compander_.expanderGain()) : reductionIdle();
-    case kMeterDeEsserGain: return deEsser_.enabled.load() ? reductionLaw(deEsser_.gain()) : reductionIdle();
+        return stages_.compander.enabled.load() ? reductionLaw(stages_.compander.expanderGain())
+                                                : reductionIdle();
+    case kMeterDeEsserGain:
+        return stages_.deEsser.enabled.load() ? reductionLaw(stages_.deEsser.gain()) : reductionIdle();
     case kMeterInputLeft: return levelLaw(levelMeters_[0].load(std::memory_order_relaxed));
     case kMeterInputRight: return levelLaw(levelMeters_[1].load(std::memory_order_relaxed));
     case kMeterOutputLeft: return levelLaw(levelMeters_[2].load(std::memory_order_relaxed));

@@ -8,13 +8,8 @@
 #include "core/CrtRandom.h"
 #include "core/Parameters.h"
 #include "core/PlugInBase.h"
-#include "dsp/Compander.h"
-#include "dsp/DeEsser.h"
-#include "dsp/Doubler.h"
+#include "core/StripStages.h"
 #include "dsp/ModuleChain.h"
-#include "dsp/TempoDelay.h"
-#include "dsp/ThreeBandEq.h"
-#include "dsp/TubeStage.h"
 
 namespace pellucer {
 
@@ -96,15 +91,15 @@ public:
     /// Points on the editor's curves: 50 (Hz, dB) pairs each, as 100 doubles. Any thread; the
     /// result is 0 on success or a COM-style error code (null array, bad count).
     static constexpr int32_t kCurvePoints = 50;
-    int32_t deEsserCurve(DeEsserCurve which, double* points) const { return deEsser_.curve(which, points, kCurvePoints); }
-    int32_t equaliserCurve(double* points) const { return equaliser_.responseCurve(points, kCurvePoints); }
-    int32_t delayFilterCurve(double* points) const { return delay_.filterCurve(points, kCurvePoints); }
+    int32_t deEsserCurve(DeEsserCurve which, double* points) const { return stages_.deEsser.curve(which, points, kCurvePoints); }
+    int32_t equaliserCurve(double* points) const { return stages_.equaliser.responseCurve(points, kCurvePoints); }
+    int32_t delayFilterCurve(double* points) const { return stages_.delay.filterCurve(points, kCurvePoints); }
     /// 50 (input dB, output dB) pairs of the compander's static curve, make-up included.
-    int32_t companderTransferCurve(double* points) const { return compander_.transferCurve(points, kCurvePoints); }
+    int32_t companderTransferCurve(double* points) const { return stages_.compander.transferCurve(points, kCurvePoints); }
     /// Compressor and expander thresholds in dB.
     void companderThresholds(double& compressorDb, double& expanderDb) const {
-        compressorDb = compander_.compressorThresholdDb();
-        expanderDb = compander_.expanderThresholdDb();
+        compressorDb = stages_.compander.compressorThresholdDb();
+        expanderDb = stages_.compander.expanderThresholdDb();
     }
     /// The compander's attack-overshoot indicator for index 47 (1.0 while the plug-in or the
     /// compander is off), 0.0 for any other index.
@@ -134,13 +129,13 @@ public:
     bool loadingProgram() const { return loadingProgram_.load(); }
     const std::array<double, kNoiseTableSize>& noiseTable() const { return noiseTable_; }
 
-    const TubeStage& inputTube() const { return inputTube_; }
-    const TubeStage& outputTube() const { return outputTube_; }
-    const Compander& compander() const { return compander_; }
-    const ThreeBandEq& equaliser() const { return equaliser_; }
-    const DeEsser& deEsser() const { return deEsser_; }
-    const Doubler& doubler() const { return doubler_; }
-    const TempoDelay& delay() const { return delay_; }
+    const TubeStage& inputTube() const { return stages_.inputTube; }
+    const TubeStage& outputTube() const { return stages_.outputTube; }
+    const Compander& compander() const { return stages_.compander; }
+    const ThreeBandEq& equaliser() const { return stages_.equaliser; }
+    const DeEsser& deEsser() const { return stages_.deEsser; }
+    const Doubler& doubler() const { return stages_.doubler; }
+    const TempoDelay& delay() const { return stages_.delay; }
 
 protected:
     bool initialise() override;
@@ -171,18 +166,11 @@ private:
     std::atomic<bool> inProcess_{false};
     std::atomic<bool> processingEnabled_{true};
     std::atomic<bool> loadingProgram_{false};
-    std::atomic<bool> plugInEnabled_{true};
     std::atomic<bool> monoInput_{false};
     bool transportPlaying_ = false;
 
-    // The seven stages, in construction order.
-    TubeStage inputTube_;
-    Compander compander_;
-    ThreeBandEq equaliser_;
-    DeEsser deEsser_;
-    Doubler doubler_;
-    TempoDelay delay_;
-    TubeStage outputTube_;
+    // The plug-in switch and the seven stages: what the parameters drive.
+    StripStages stages_;
 
     std::array<DspModule*, kChainModules> modules_{};
     /// The module order as an order code (12345 = default); written by any thread, linked into the

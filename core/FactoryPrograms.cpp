@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/ParameterTable.h"
+
 namespace pellucer {
 
 namespace {
@@ -30,93 +32,92 @@ enum Note : int32_t {
 // Bands of the equaliser that can be routed through its tube.
 enum TubeBands : uint32_t { kLowBand = 1, kMidBand = 2, kHighBand = 4 };
 
-// The delay's filter corner is 10 Hz * 2200^v.
-constexpr double kFilterLowestHz = 10.0;
-constexpr double kFilterSpan = 2200.0;
-
 // An expander ratio of infinity: the top of the ratio's range, a gate.
 constexpr double kGate = std::numeric_limits<double>::infinity();
 
+// The linear factor of a gain in dB, the unit the tube stages take their gains in.
 double dbToGain(double db) { return std::pow(10.0, db / 20.0); }
 
 /// A program written in the units a sound designer thinks in. It starts from "Full Reset" with
 /// the given module order, and each call switches its stage on and stores the normalised values
 /// for the settings given; a stage that is never named stays off with its Full Reset settings.
-/// A compander whose expander is not named keeps Full Reset's gentle 1.5:1 below -55 dBFS.
+/// A compander whose expander is not named keeps Full Reset's gentle expander. Every setting is in
+/// its stage's own unit and range (the parameter table's), turned into the value that reads back
+/// as it.
 class Program {
 public:
     Program(const char* name, int32_t orderCode) : program_{name, kFullResetValues} {
         program_.values[kReserved] = static_cast<float>(orderCode);
     }
 
-    /// Input gain in dB into the input tube, with shaping at the given drive (0.25..2).
+    /// Input gain in dB into the input tube, with shaping at the given drive.
     Program& inputTube(double gainDb, double drive) {
         set(kInputTubeEnable, 1.0f);
-        set(kInputTubeSaturation, conv::normFromDrive(drive));
+        setStage(kInputTubeSaturation, drive);
         return inputGain(gainDb);
     }
     /// Input gain in dB; the tube's shaping stays as it is.
-    Program& inputGain(double gainDb) { return set(kInputGain, conv::normFromGain(dbToGain(gainDb))); }
+    Program& inputGain(double gainDb) { return setStage(kInputGain, dbToGain(gainDb)); }
 
-    /// Compressor threshold in dBFS, ratio (1..30) and the compander's attack in ms.
+    /// Compressor threshold in dBFS, ratio (x:1) and the compander's attack in ms.
     Program& compressor(double thresholdDb, double ratio, double attackMs) {
         set(kCompanderEnable, 1.0f);
-        set(kCompressorThresh, conv::normFromCompressorThresh(thresholdDb));
-        set(kCompressorRatio, conv::normFromRatio(ratio));
-        return set(kCompanderAttack, conv::normFromAttackMs(attackMs));
+        setStage(kCompressorThresh, thresholdDb);
+        setStage(kCompressorRatio, ratio);
+        return setStage(kCompanderAttack, attackMs);
     }
-    /// Expander threshold in dBFS (-90..-20) and ratio (1..30; infinity makes it a gate).
+    /// Expander threshold in dBFS and ratio (1:x; infinity makes it a gate).
     Program& expander(double thresholdDb, double ratio) {
         set(kCompanderEnable, 1.0f);
-        set(kExpanderThresh, conv::normFromExpanderThresh(thresholdDb));
-        return set(kExpanderRatio, std::isinf(ratio) ? 1.0f : conv::normFromRatio(ratio));
+        setStage(kExpanderThresh, thresholdDb);
+        return setStage(kExpanderRatio, ratio);
     }
 
-    /// Equaliser bands: frequency in Hz and gain in dB (-12..+12).
-    Program& lowShelf(double hz, double db) { return eqBand(kEqLowFreq, conv::normFromEqLowFreq(hz), db); }
-    Program& midBell(double hz, double db) { return eqBand(kEqMidFreq, conv::normFromEqMidFreq(hz), db); }
-    Program& highShelf(double hz, double db) { return eqBand(kEqHighFreq, conv::normFromEqHighFreq(hz), db); }
-    /// Routes the named bands through the equaliser's tube at the given drive (0.25..2).
+    /// Equaliser bands: frequency in Hz and gain in dB.
+    Program& lowShelf(double hz, double db) { return eqBand(kEqLowFreq, hz, db); }
+    Program& midBell(double hz, double db) { return eqBand(kEqMidFreq, hz, db); }
+    Program& highShelf(double hz, double db) { return eqBand(kEqHighFreq, hz, db); }
+    /// Routes the named bands through the equaliser's tube at the given drive.
     Program& eqTube(double drive, uint32_t bands) {
         set(kEqEnable, 1.0f);
-        set(kEqTubeSaturation, conv::normFromDrive(drive));
+        setStage(kEqTubeSaturation, drive);
         set(kEqTubeLowEnable, (bands & kLowBand) != 0 ? 1.0f : 0.0f);
         set(kEqTubeMidEnable, (bands & kMidBand) != 0 ? 1.0f : 0.0f);
         return set(kEqTubeHighEnable, (bands & kHighBand) != 0 ? 1.0f : 0.0f);
     }
 
-    /// Split frequency in Hz (2000..12000) and depth 0..1.
+    /// Split frequency in Hz and depth 0..1.
     Program& deEsser(double hz, double depth) {
         set(kDeEsserEnable, 1.0f);
-        set(kDeEsserFreq, conv::normFromDeEsserFreq(hz));
-        return set(kDeEsserDepth, static_cast<float>(depth));
+        setStage(kDeEsserFreq, hz);
+        return setStage(kDeEsserDepth, depth);
     }
 
     /// Level of the delayed copies 0..1 and stereo width 0..1.
     Program& doubler(double presence, double stereo) {
         set(kDoublerEnable, 1.0f);
-        set(kDoublerPresence, static_cast<float>(presence));
-        return set(kDoublerStereo, static_cast<float>(stereo));
+        setStage(kDoublerPresence, presence);
+        return setStage(kDoublerStereo, stereo);
     }
 
-    /// Free delay time in seconds (0.05..1), echo level as a linear gain 0..1 and loop gain 0..0.9.
+    /// Free delay time in seconds, echo level as a linear gain and loop gain.
     Program& delay(double seconds, double level, double feedback) {
         set(kDelaySyncEnable, 0.0f);
-        set(kDelayTime, conv::normFromDelayTime(seconds));
+        setStage(kDelayTime, seconds);
         return echo(level, feedback);
     }
     /// Delay time locked to the host tempo. The stored value lies in the middle of the note's
     /// sixteenth of the range, so rounding never selects a neighbour.
     Program& syncedDelay(Note note, double level, double feedback) {
         set(kDelaySyncEnable, 1.0f);
-        set(kDelayTime, (static_cast<float>(note) + 0.5f) / 16.0f);
+        set(kDelayTime, static_cast<float>(normalisedFromNote(note)));
         return echo(level, feedback);
     }
     /// Feedback filter: mode 0 high cut, 0.5 band limit, 1 low cut, around a corner in Hz.
     Program& delayFilter(double mode, double cornerHz) {
-        set(kDelayFilterMode, static_cast<float>(mode));
+        setStage(kDelayFilterMode, mode);
         return set(kDelayFilterFreq,
-                   static_cast<float>(std::log10(cornerHz / kFilterLowestHz) / std::log10(kFilterSpan)));
+                   static_cast<float>(kParameters[kDelayFilterFreq].shown.toNormalised(cornerHz)));
     }
     /// Feedback filter out of the loop (high cut with the corner at the top).
     Program& flatDelayFilter() {
@@ -124,13 +125,13 @@ public:
         return set(kDelayFilterFreq, 1.0f);
     }
 
-    /// Output tube shaping at the given drive (0.25..2).
+    /// Output tube shaping at the given drive.
     Program& outputTube(double drive) {
         set(kOutputTubeEnable, 1.0f);
-        return set(kOutputTubeSaturation, conv::normFromDrive(drive));
+        return setStage(kOutputTubeSaturation, drive);
     }
-    /// Output gain in dB (-24..+24).
-    Program& outputGain(double gainDb) { return set(kOutputGain, conv::normFromGain(dbToGain(gainDb))); }
+    /// Output gain in dB.
+    Program& outputGain(double gainDb) { return setStage(kOutputGain, dbToGain(gainDb)); }
 
     /// All 39 values as stored, order code included.
     Program& stored(const std::array<float, kNumParams>& values) {
@@ -153,16 +154,18 @@ private:
         program_.values[static_cast<size_t>(index)] = value;
         return *this;
     }
-    Program& eqBand(int32_t freqIndex, float freq, double db) {
+    // A setting in the unit its stage takes, stored as the normalised value that reads back as it.
+    Program& setStage(int32_t index, double u) { return set(index, normalisedFromStage(index, u)); }
+    Program& eqBand(int32_t freqIndex, double hz, double db) {
         set(kEqEnable, 1.0f);
-        set(freqIndex, freq);
+        setStage(freqIndex, hz);
         // Each gain follows its frequency in the parameter order.
-        return set(freqIndex + 1, conv::normFromEqGain(db));
+        return setStage(freqIndex + 1, db);
     }
     Program& echo(double level, double feedback) {
         set(kDelayEnable, 1.0f);
-        set(kDelayLevel, conv::normFromDelayLevel(level));
-        return set(kDelayFeedback, conv::normFromDelayFeedback(feedback));
+        setStage(kDelayLevel, level);
+        return setStage(kDelayFeedback, feedback);
     }
 
     FactoryProgram program_;

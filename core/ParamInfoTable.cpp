@@ -1,5 +1,7 @@
 #include "core/ParamInfoTable.h"
 
+#include "core/ParameterTable.h"
+
 namespace pellucer {
 
 namespace {
@@ -8,15 +10,14 @@ ParamInfoTable buildTable(int32_t switchType, uint32_t caps) {
     ParamInfoTable table{};
     for (int32_t i = 0; i < kNumParams; ++i) {
         ParamInfoRecord& r = table[i];
-        const ParamKind kind = paramKind(i);
-        const bool isSwitch = kind == ParamKind::Switch || kind == ParamKind::InvertedSwitch;
-        r.mpType = isSwitch ? switchType : kMptFloat;
+        const ParamDescriptor& parameter = kParameters[static_cast<size_t>(i)];
+        r.mpType = isSwitch(parameter.kind) ? switchType : kMptFloat;
         r.mopCaps = caps;
         r.mpdMinValue = 0.0f;
         r.mpdMaxValue = 1.0f;
         r.mpdNeutralValue = 1.0f;
         // Names are plain ASCII, so widening byte by byte is exact.
-        const char* name = paramName(i);
+        const char* name = parameter.name;
         for (size_t k = 0; name[k] != '\0' && k + 1 < std::size(r.szLabel); ++k)
             r.szLabel[k] = static_cast<char16_t>(static_cast<unsigned char>(name[k]));
         r.trailingMin = 0.0f;

@@ -20,7 +20,7 @@ std::u16string parameterLabel(int32_t index, bool delaySynced);
 std::u16string parameterDisplay(int32_t index, float v, bool delaySynced);
 /// The number behind a parameter's value text, in the parameter's own unit: dB, Hz, ms, per cent,
 /// ratio; 0 or 1 for switches; the note index (0..15) of a synced Delay Time. Silence in a level
-/// shown in dB is minus infinity; an infinite ratio is given as its largest finite one, 10^1.5.
+/// shown in dB is minus infinity; an infinite ratio is given as its largest finite one.
 double displayNumber(int32_t index, float v, bool delaySynced);
 /// The inverse of displayNumber: the normalised value of `number` in the parameter's own unit.
 /// Not held to 0..1: a number outside the parameter's range lands outside it, and a logarithmic

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/ChannelStripEffect.h"
+#include "core/ParameterTable.h"
 #include "tests/TestSupport.h"
 
 using namespace pellucer;
@@ -201,7 +202,7 @@ TEST_F(Processing, MonoInputDrivesBothOutputs) {
 
 TEST_F(Processing, TubesAreAudibleThroughTheEngine) {
     effect.setParameter(kInputTubeEnable, 1.0f);
-    effect.setParameter(kInputTubeSaturation, conv::normFromDrive(1.0));
+    effect.setParameter(kInputTubeSaturation, normalisedFromStage(kInputTubeSaturation, 1.0));
     const auto in = toFloat(sine(1.0, 441.0, 44100.0, 8820));
     std::vector<float> outL, outR;
     render(effect, in, in, outL, outR, 512);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/ChannelStripEffect.h"
+#include "core/ParameterTable.h"
 #include "tests/TestSupport.h"
 
 using namespace pellucer;
@@ -39,7 +40,7 @@ void setUpSaturatingEqAndEcho(ChannelStripEffect& effect, float orderCode) {
     effect.setParameter(kEqTubeHighEnable, 1.0f);
     effect.setParameter(kEqTubeSaturation, 1.0f); // drive 2
     effect.setParameter(kDelayEnable, 1.0f);
-    effect.setParameter(kDelayTime, conv::normFromDelayTime(0.1));
+    effect.setParameter(kDelayTime, normalisedFromStage(kDelayTime, 0.1));
     effect.setParameter(kDelayLevel, 0.5f); // echo at a quarter of the level
     effect.setParameter(kDelayFeedback, 0.0f);
     effect.setParameter(kDelayFilterMode, 0.0f);
@@ -91,7 +92,7 @@ TEST(EngineStages, EveryRateKeepsTheTotalLatencyWithTheDeEsserOn) {
 TEST(EngineStages, CurvesForTheEditor) {
     ChannelStripEffect effect(nullptr);
     effect.setParameter(kEqMidGain, 1.0f); // +12 dB at the mid frequency
-    effect.setParameter(kEqMidFreq, conv::normFromEqMidFreq(1000.0));
+    effect.setParameter(kEqMidFreq, normalisedFromStage(kEqMidFreq, 1000.0));
     double points[2 * ChannelStripEffect::kCurvePoints];
     ASSERT_EQ(effect.equaliserCurve(points), 0);
     EXPECT_NEAR(points[0], 20.0, 1e-9);
@@ -124,7 +125,7 @@ TEST(EngineStages, CompanderReadingsFollowTheStage) {
     EXPECT_EQ(effect.companderMeter(47), 1.0f); // compander off
     EXPECT_EQ(effect.companderMeters(45), 1.0f);
     effect.setParameter(kCompanderEnable, 1.0f);
-    effect.setParameter(kCompressorThresh, conv::normFromCompressorThresh(-30.0));
+    effect.setParameter(kCompressorThresh, normalisedFromStage(kCompressorThresh, -30.0));
     effect.setParameter(kCompressorRatio, 1.0f);
     EXPECT_EQ(effect.companderMeter(46), 0.0f);
     const auto loud = toFloat(sine(0.9, 441.0, 44100.0, 22050));

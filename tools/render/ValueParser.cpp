@@ -8,21 +8,15 @@
 
 #include "Shared/GUI/SkinTable.h"
 #include "core/ParameterDisplay.h"
-#include "core/Parameters.h"
-#include "dsp/TempoDelay.h"
+#include "core/ParameterTable.h"
 
 namespace pellucer::render {
 
 namespace {
 
-
 // The display writes one decimal, so a value read off it may lie up to half a digit beyond
 // the parameter's range.
 constexpr double kDisplayRounding = 0.05;
-// Delay Filter Freq is shown as 10 Hz * 2200^v.
-constexpr double kFilterLowestHz = 10.0;
-constexpr double kFilterSpan = 2200.0;
-constexpr double kRatioExponentSpan = 1.5;
 // The largest normalised ratio that is still a number: 1.0 itself means infinity.
 const float kLargestFiniteRatio = std::nextafter(1.0f, 0.0f);
 
@@ -80,99 +74,33 @@ bool leadingNumber(std::string_view text, double& value, std::string_view& rest)
     return true;
 }
 
-// How a continuous parameter is written in its own unit: the unit's word and the range of the
-// number (the way back to a normalised value is the display's own inverse).
-enum class Unit { Db, Percent, Ratio, OneToRatio, Ms, Hz };
-
-struct Scale {
-    Unit unit;
-    double min;
-    double max;
-    bool minusInfinityIsZero = false; // levels shown in dB: "-inf" is 0
-};
-
-Scale scaleOf(int32_t index) {
-    using namespace conv;
-    switch (index) {
-    case kInputGain:
-    case kOutputGain:
-        return {Unit::Db, -24.0, 24.0};
-    case kInputTubeSaturation:
-    case kEqTubeSaturation:
-    case kOutputTubeSaturation:
-    case kDeEsserDepth:
-    case kDoublerStereo:
-    case kDelayFilterMode:
-        return {Unit::Percent, 0.0, 100.0};
-    case kCompressorThresh:
-        return {Unit::Db, -60.0, 0.0};
-    case kCompressorRatio:
-        return {Unit::Ratio, 1.0, std::pow(10.0, kRatioExponentSpan)};
-    case kExpanderThresh:
-        return {Unit::Db, -90.0, -20.0};
-    case kExpanderRatio:
-        return {Unit::OneToRatio, 1.0, std::pow(10.0, kRatioExponentSpan)};
-    case kCompanderAttack:
-        return {Unit::Ms, 0.1, 100.0};
-    case kEqLowFreq:
-        return {Unit::Hz, 20.0, 1000.0};
-    case kEqMidFreq:
-        return {Unit::Hz, 200.0, 4000.0};
-    case kEqHighFreq:
-        return {Unit::Hz, 2000.0, 20000.0};
-    case kEqLowGain:
-    case kEqMidGain:
-    case kEqHighGain:
-        return {Unit::Db, -12.0, 12.0};
-    case kDeEsserFreq:
-        return {Unit::Hz, 2000.0, 12000.0};
-    case kDoublerPresence:
-        return {Unit::Db, -HUGE_VAL, 0.0, true};
-    case kDelayTime: // free time; the synced form is a note name
-        return {Unit::Ms, 50.0, 1000.0};
-    case kDelayLevel: // shown as 20 log10(v^2)
-        return {Unit::Db, -HUGE_VAL, 0.0, true};
-    case kDelayFeedback:
-        return {Unit::Percent, 0.0, 90.0};
-    case kDelayFilterFreq:
-        return {Unit::Hz, kFilterLowestHz, kFilterLowestHz * kFilterSpan};
-    default:
-        return {Unit::Percent, 0.0, 1.0};
-    }
-}
-
+// The units' words, in `Unit` order (a continuous parameter always has a unit).
+constexpr std::string UnitWords::*kUnitWords[] = {&UnitWords::db,    &UnitWords::db,    &UnitWords::percent,
+                                                  &UnitWords::toOne, &UnitWords::oneTo, &UnitWords::ms,
+                                                  &UnitWords::hz};
+static_assert(std::size(kUnitWords) == static_cast<size_t>(Unit::Hz) + 1);
 const std::string& unitWord(Unit unit, const UnitWords& words) {
-    switch (unit) {
-    case Unit::Db:
-        return words.db;
-    case Unit::Percent:
-        return words.percent;
-    case Unit::Ratio:
-        return words.toOne;
-    case Unit::OneToRatio:
-        return words.oneTo;
-    case Unit::Ms:
-        return words.ms;
-    case Unit::Hz:
-        return words.hz;
-    }
-    return words.db;
+    return words.*kUnitWords[static_cast<size_t>(unit)];
 }
 
-std::string formatRange(const Scale& scale, const UnitWords& words) {
+// Levels shown in dB reach down to minus infinity, which is written as its word and means 0.
+bool minusInfinityIsZero(const ParamDescriptor& p) { return p.range.minimum == -HUGE_VAL; }
+
+std::string formatRange(const ParamDescriptor& p, const UnitWords& words) {
     char buffer[96];
-    const std::string& unit = unitWord(scale.unit, words);
-    if (scale.unit == Unit::OneToRatio)
-        std::snprintf(buffer, sizeof(buffer), "%s%.1f .. %s%.1f (or %s%s)", unit.c_str(), scale.min,
-                      unit.c_str(), scale.max, unit.c_str(), words.infinity.c_str());
-    else if (scale.unit == Unit::Ratio)
-        std::snprintf(buffer, sizeof(buffer), "%.1f%s .. %.1f%s (or %s)", scale.min, unit.c_str(), scale.max,
-                      unit.c_str(), words.infinity.c_str());
-    else if (scale.minusInfinityIsZero)
-        std::snprintf(buffer, sizeof(buffer), "%s .. %.1f %s", words.negInfinity.c_str(), scale.max,
+    const std::string& unit = unitWord(p.unit, words);
+    const Range& range = p.range;
+    if (p.unit == Unit::OneTo)
+        std::snprintf(buffer, sizeof(buffer), "%s%.1f .. %s%.1f (or %s%s)", unit.c_str(), range.minimum,
+                      unit.c_str(), range.maximum, unit.c_str(), words.infinity.c_str());
+    else if (p.unit == Unit::ToOne)
+        std::snprintf(buffer, sizeof(buffer), "%.1f%s .. %.1f%s (or %s)", range.minimum, unit.c_str(),
+                      range.maximum, unit.c_str(), words.infinity.c_str());
+    else if (minusInfinityIsZero(p))
+        std::snprintf(buffer, sizeof(buffer), "%s .. %.1f %s", words.negInfinity.c_str(), range.maximum,
                       unit.c_str());
     else
-        std::snprintf(buffer, sizeof(buffer), "%.1f .. %.1f %s", scale.min, scale.max, unit.c_str());
+        std::snprintf(buffer, sizeof(buffer), "%.1f .. %.1f %s", range.minimum, range.maximum, unit.c_str());
     return buffer;
 }
 
@@ -212,40 +140,42 @@ ParsedValue parseNoteName(std::string_view text, bool delaySynced, const UnitWor
                            "is a note value, but the delay runs free; set \"" +
                                std::string(paramName(kDelaySyncEnable)) + "=On\" before it");
         // The middle of the note's sixteenth of the range selects it without doubt.
-        return success(normalisedFromDisplayNumber(kDelayTime, i, true));
+        return success(normalisedFromNote(i));
     }
     return {};
 }
 
 ParsedValue parseInUnit(int32_t index, std::string_view text, const UnitWords& words) {
-    const Scale scale = scaleOf(index);
-    const std::string& unit = unitWord(scale.unit, words);
-    const std::string range = formatRange(scale, words);
+    const ParamDescriptor& p = kParameters[static_cast<size_t>(index)];
+    const std::string& unit = unitWord(p.unit, words);
+    const std::string range = formatRange(p, words);
+    const double minimum = p.range.minimum;
+    const double maximum = p.range.maximum;
     std::string_view body = text;
 
     // The ratios: "4:1" (the label after the number) and "1:2.5" (the one-to text before it),
     // each also with the infinity word.
-    if (scale.unit == Unit::OneToRatio) {
+    if (p.unit == Unit::OneTo) {
         if (!startsWithWord(body, unit))
             return failure(index, text, "is not understood; write " + range + " or a normalised value 0..1");
         body = trim(body.substr(unit.size()));
-    } else if (scale.unit == Unit::Ratio && endsWithWord(body, unit)) {
+    } else if (p.unit == Unit::ToOne && endsWithWord(body, unit)) {
         body = trim(body.substr(0, body.size() - unit.size()));
     }
-    if (scale.unit == Unit::Ratio || scale.unit == Unit::OneToRatio) {
+    if (p.text == Text::Ratio) {
         if (sameWord(body, words.infinity))
             return success(1.0);
         double ratio = 0.0;
         if (!parseNumber(body, ratio))
             return failure(index, text, "is not understood; write " + range + " or a normalised value 0..1");
-        if (ratio < scale.min - kDisplayRounding || ratio > scale.max + kDisplayRounding)
+        if (ratio < minimum - kDisplayRounding || ratio > maximum + kDisplayRounding)
             return failure(index, text, "is outside " + range);
-        ParsedValue result = success(normalisedFromDisplayNumber(index, std::max(ratio, scale.min), false));
+        ParsedValue result = success(normalisedFromDisplayNumber(index, std::max(ratio, minimum), false));
         result.value = std::min(result.value, kLargestFiniteRatio);
         return result;
     }
 
-    if (scale.minusInfinityIsZero) {
+    if (minusInfinityIsZero(p)) {
         std::string_view word = body;
         if (endsWithWord(word, unit))
             word = trim(word.substr(0, word.size() - unit.size()));
@@ -259,16 +189,16 @@ ParsedValue parseInUnit(int32_t index, std::string_view text, const UnitWords& w
         return failure(index, text, "is not understood; write " + range + " or a normalised value 0..1");
     if (sameWord(given, unit)) {
         // the parameter's own unit
-    } else if (scale.unit == Unit::Hz && sameWord(given, words.khz)) {
+    } else if (p.unit == Unit::Hz && sameWord(given, words.khz)) {
         x *= 1000.0;
     } else {
         return failure(index, text,
                        "has the unit \"" + std::string(given) + "\"; " + paramName(index) + " takes " +
                            range + " or a normalised value 0..1");
     }
-    if (x < scale.min - kDisplayRounding || x > scale.max + kDisplayRounding)
+    if (x < minimum - kDisplayRounding || x > maximum + kDisplayRounding)
         return failure(index, text, "is outside " + range);
-    return success(normalisedFromDisplayNumber(index, std::max(x, scale.min), false));
+    return success(normalisedFromDisplayNumber(index, std::max(x, minimum), false));
 }
 
 } // namespace
@@ -362,7 +292,7 @@ ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delay
                        "cannot be read: the unit words come from Resources/TextResources.tsres, "
                        "which was not found beside the program; give a normalised value 0..1");
 
-    if (index == kDelayTime) {
+    if (kParameters[static_cast<size_t>(index)].text == Text::TimeOrNote) {
         bool matched = false;
         ParsedValue note = parseNoteName(text, delaySynced, words, matched);
         if (matched)
