@@ -201,13 +201,13 @@ FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitiz
 fuzz:
 	@$(CURDIR)/cmake/install-deps.sh clang
 	@mkdir -p $(FUZZ)/corpus-skin $(FUZZ)/corpus-chunk $(FUZZ)/corpus-envelope $(FUZZ)/corpus-midi
-	clang++ $(FUZZ_FLAGS) Shared/GUI/SkinTable.cpp tests/fuzz/SkinTableFuzz.cpp -o $(FUZZ)/skin_table_fuzz
-	clang++ $(FUZZ_FLAGS) dsp/*.cpp core/*.cpp Shared/GUI/SkinTable.cpp platform/PlatformPosix.cpp \
+	clang++ $(FUZZ_FLAGS) core/SkinTable.cpp tests/fuzz/SkinTableFuzz.cpp -o $(FUZZ)/skin_table_fuzz
+	clang++ $(FUZZ_FLAGS) dsp/*.cpp core/*.cpp platform/PlatformPosix.cpp \
 		tests/fuzz/SetChunkFuzz.cpp -ldl -o $(FUZZ)/set_chunk_fuzz
-	clang++ $(FUZZ_FLAGS) dx/ParamEnvelope.cpp dx/AutomationTimeline.cpp core/ParamInfoTable.cpp core/Parameters.cpp \
+	clang++ $(FUZZ_FLAGS) dx/automation/ParamEnvelope.cpp dx/automation/AutomationTimeline.cpp core/ParamInfoTable.cpp core/Parameters.cpp \
 		core/ParameterTable.cpp dsp/*.cpp \
 		tests/fuzz/EnvelopeFuzz.cpp -o $(FUZZ)/envelope_fuzz
-	clang++ $(FUZZ_FLAGS) dx/MidiEventQueue.cpp tests/fuzz/MidiInputFuzz.cpp -o $(FUZZ)/midi_input_fuzz
+	clang++ $(FUZZ_FLAGS) dx/midi/MidiEventQueue.cpp tests/fuzz/MidiInputFuzz.cpp -o $(FUZZ)/midi_input_fuzz
 	cp skin/*.tsres $(FUZZ)/corpus-skin/
 	$(FUZZ)/skin_table_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 $(FUZZ)/corpus-skin
 	$(FUZZ)/set_chunk_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=6000 $(FUZZ)/corpus-chunk

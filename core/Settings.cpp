@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "platform/Platform.h"
 
 namespace pellucer {

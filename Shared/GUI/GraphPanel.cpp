@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "Shared/GUI/DrawContext.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 
 namespace pellucer::gui {
 

@@ -8,7 +8,7 @@
 // its interfaces forward to the outer one (whose QueryInterface reaches ours through the
 // non-delegating IUnknown it received at creation), and only the outer object holds the count.
 
-#include "dx/ModuleCounts.h"
+#include "dx/server/ModuleCounts.h"
 #include "dx/base/DirectShow.h"
 
 namespace pellucer::dx {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "core/ChannelStripEffect.h"
 #include "core/HostText.h"
 #include "core/ParameterDisplay.h"

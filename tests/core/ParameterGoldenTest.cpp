@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "GUI/ValueText.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "core/ChannelStripEffect.h"
 #include "tools/render/ValueParser.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "core/ChannelStripEffect.h"
 #include "core/Settings.h"
 #include "platform/Platform.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "dx/AutomationTimeline.h"
+#include "dx/automation/AutomationTimeline.h"
 
 namespace pellucer::dx {
 namespace {

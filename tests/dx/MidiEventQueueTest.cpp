@@ -2,7 +2,7 @@
 // pieces handed out per processing call, note tracking, retiring, flushing, the capacity policy
 // and the per-channel track settings.
 
-#include "dx/MidiEventQueue.h"
+#include "dx/midi/MidiEventQueue.h"
 
 #include <gtest/gtest.h>
 

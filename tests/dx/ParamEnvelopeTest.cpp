@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dx/ParamEnvelope.h"
+#include "dx/automation/ParamEnvelope.h"
 
 namespace pellucer::dx {
 namespace {

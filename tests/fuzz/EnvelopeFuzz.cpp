@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "dx/AutomationTimeline.h"
+#include "dx/automation/AutomationTimeline.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // and track settings. Whatever the bytes, the queue must stay sorted and bounded, hand out exactly
 // the events of each piece, retire what has passed and keep its notes consistent.
 
-#include "dx/MidiEventQueue.h"
+#include "dx/midi/MidiEventQueue.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // libFuzzer target for the skin file parser: any byte string must load without a crash, a
 // sanitizer report or an over-long entry, and give the same table when loaded twice.
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "Shared/GUI/Font.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "tests/gui/GuiTestSupport.h"
 
 namespace pellucer::gui {

@@ -11,7 +11,7 @@
 
 #include "Shared/GUI/BmpFile.h"
 #include "Shared/GUI/PixelBuffer.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 
 using pellucer::SkinTable;
 using pellucer::gui::ImageStrip;

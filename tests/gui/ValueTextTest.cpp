@@ -9,7 +9,7 @@
 #include <cmath>
 #include <string>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 
 namespace pellucer {
 namespace {

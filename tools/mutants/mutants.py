@@ -56,7 +56,9 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
-WORK = REPO / "build" / "mutants"
+# PELLUCER_MUTANTS_DIR moves the whole layout elsewhere (for two runs side by side).
+WORK = Path(os.environ["PELLUCER_MUTANTS_DIR"]).resolve() if os.environ.get("PELLUCER_MUTANTS_DIR") \
+    else REPO / "build" / "mutants"
 SRC = WORK / "src"
 BUILD = WORK / "build"
 LOGS = WORK / "logs"
@@ -611,7 +613,7 @@ def main() -> int:
         "configure": "-G Ninja " + shlex.join(flags),
         "ASAN_OPTIONS": asan,
         "UBSAN_OPTIONS": ubsan,
-        "test program": f"build/mutants/build/{TEST_PROGRAM.as_posix()} (the whole suite, one process)",
+        "test program": f"{BUILD / TEST_PROGRAM} (the whole suite, one process)",
         "timeout": f"{args.timeout:.0f} s per test run",
     }
     print(f"mutants: configure {BUILD.relative_to(REPO)}: -G Ninja {shlex.join(flags)}")

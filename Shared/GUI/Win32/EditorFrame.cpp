@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "Shared/GUI/Win32/PopupMenu.h"
 
 namespace pellucer::gui {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Shared/GUI/BmpFile.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "Shared/GUI/Win32/MessageBox.h"
 
 namespace pellucer::gui {

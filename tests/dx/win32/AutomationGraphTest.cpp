@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/Parameters.h"
-#include "dx/MediaParamsInterfaces.h"
+#include "dx/automation/MediaParamsInterfaces.h"
 #include "tests/dx/win32/DxTestSupport.h"
 #include "tests/dx/win32/GraphTestSupport.h"
 #include "tests/gui/win32/EditorTestSupport.h"

@@ -10,7 +10,7 @@
 #include <ocidl.h>
 #include <strmif.h>
 
-#include "dx/Identifiers.h"
+#include "dx/server/Identifiers.h"
 #include "tests/dx/win32/DxTestSupport.h"
 
 namespace pellucer::dx::test {

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "core/AudioEffect.h"
-#include "dx/EffectFilter.h"
-#include "dx/SequencerInterfaces.h"
+#include "dx/filter/EffectFilter.h"
+#include "dx/midi/SequencerInterfaces.h"
 #include "dx/base/MediaType.h"
 #include "tests/dx/win32/GraphTestSupport.h"
 #include "vst/VstAbi.h"

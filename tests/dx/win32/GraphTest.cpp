@@ -13,7 +13,7 @@
 #include <fstream>
 
 #include "core/Parameters.h"
-#include "dx/Identifiers.h"
+#include "dx/server/Identifiers.h"
 #include "tests/dx/win32/DxTestSupport.h"
 #include "tests/dx/win32/GraphTestSupport.h"
 

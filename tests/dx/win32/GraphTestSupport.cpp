@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "core/Parameters.h"
-#include "dx/Identifiers.h"
+#include "dx/server/Identifiers.h"
 #include "dx/base/MediaType.h"
 #include "tests/dx/win32/DxTestSupport.h"
 

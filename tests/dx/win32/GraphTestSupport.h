@@ -24,7 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "dx/base/InputPinBase.h"
-#include "dx/MediaParamsInterfaces.h"
+#include "dx/automation/MediaParamsInterfaces.h"
 #include "dx/base/OutputPinBase.h"
 #include "tests/dx/win32/DxTestSupport.h"
 #include "vst/VstAbi.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "dx/MidiNameInterfaces.h"
-#include "dx/MidiNameList.h"
-#include "dx/MidiNameProvider.h"
-#include "dx/ModuleCounts.h"
+#include "dx/midi/MidiNameInterfaces.h"
+#include "dx/midi/MidiNameList.h"
+#include "dx/midi/MidiNameProvider.h"
+#include "dx/server/ModuleCounts.h"
 
 namespace pellucer::dx {
 namespace {

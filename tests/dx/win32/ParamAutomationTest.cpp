@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "core/Parameters.h"
-#include "dx/EffectFilter.h"
-#include "dx/MediaParamsInterfaces.h"
-#include "dx/ParamAutomation.h"
+#include "dx/filter/EffectFilter.h"
+#include "dx/automation/MediaParamsInterfaces.h"
+#include "dx/automation/ParamAutomation.h"
 #include "tests/dx/win32/DxTestSupport.h"
 #include "tests/dx/win32/GraphTestSupport.h"
 

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "dx/EffectAccess.h"
-#include "dx/Identifiers.h"
-#include "dx/PropertyPage.h"
+#include "dx/filter/EffectAccess.h"
+#include "dx/server/Identifiers.h"
+#include "dx/page/PropertyPage.h"
 #include "tests/dx/win32/DxTestSupport.h"
 #include "tests/gui/PngFile.h"
 #include "tests/gui/win32/EditorTestSupport.h"

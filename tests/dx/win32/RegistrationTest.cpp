@@ -16,8 +16,8 @@
 #include <strmif.h>
 #include <uuids.h>
 
-#include "dx/FilterSetup.h"
-#include "dx/Identifiers.h"
+#include "dx/filter/FilterSetup.h"
+#include "dx/server/Identifiers.h"
 #include "tests/dx/win32/DxTestSupport.h"
 
 namespace pellucer::dx::test {

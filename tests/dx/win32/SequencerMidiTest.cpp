@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "dx/EffectFilter.h"
-#include "dx/Identifiers.h"
-#include "dx/MidiNameInterfaces.h"
+#include "dx/filter/EffectFilter.h"
+#include "dx/server/Identifiers.h"
+#include "dx/midi/MidiNameInterfaces.h"
 #include "tests/dx/win32/EffectTestSupport.h"
 
 namespace pellucer::dx {

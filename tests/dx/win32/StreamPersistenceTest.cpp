@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "core/Parameters.h"
-#include "dx/EffectAccess.h"
-#include "dx/EffectFilter.h"
-#include "dx/Identifiers.h"
-#include "dx/StreamPersistence.h"
+#include "dx/filter/EffectAccess.h"
+#include "dx/filter/EffectFilter.h"
+#include "dx/server/Identifiers.h"
+#include "dx/filter/StreamPersistence.h"
 #include "vst/VstAbi.h"
 
 extern "C" vst::AEffect* VSTPluginMain(vst::audioMasterCallback host);

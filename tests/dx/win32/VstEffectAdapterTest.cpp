@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/AudioEffect.h"
-#include "dx/VstEffectAdapter.h"
+#include "dx/filter/VstEffectAdapter.h"
 #include "tests/dx/win32/EffectTestSupport.h"
 
 extern "C" vst::AEffect* VSTPluginMain(vst::audioMasterCallback host);

@@ -17,7 +17,7 @@
 
 #include "Shared/GUI/BmpFile.h"
 #include "Shared/GUI/PixelBuffer.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "Shared/GUI/Win32/MessageBox.h"
 #include "Shared/GUI/Win32/WinApi.h"
 
