@@ -17,7 +17,7 @@
 #include "Shared/GUI/Knob.h"
 #include "Shared/GUI/ReductionBar.h"
 #include "Shared/GUI/SegmentMeter.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "Shared/GUI/Switch.h"
 #include "Shared/GUI/TextLabel.h"
 #include "Shared/GUI/Win32/DirectValueEntry.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "core/ParameterDisplay.h"
 #include "core/ParameterTable.h"
 

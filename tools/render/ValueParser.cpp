@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "core/ParameterDisplay.h"
 #include "core/ParameterTable.h"
 

@@ -14,7 +14,7 @@
 
 #include "Shared/GUI/BmpFile.h"
 #include "Shared/GUI/PixelBuffer.h"
-#include "Shared/GUI/SkinTable.h"
+#include "core/SkinTable.h"
 #include "tools/skin/SkinArt.h"
 #include "tools/skin/SkinCanvas.h"
 #include "tools/skin/SkinLayout.h"
