@@ -6,7 +6,6 @@
 #include "Shared/GUI/GraphPanel.h"
 #include "core/ChannelStripEffect.h"
 #include "core/Parameters.h"
-#include "dsp/DeEsser.h"
 
 namespace pellucer {
 
@@ -75,32 +74,32 @@ void StripControlEngine::graphData(int32_t mode, gui::GraphData& out) {
     static_assert(kPoints <= gui::GraphData::kMaxPoints);
 
     // Each curve counts only when the engine filled it.
-    auto take = [&out](int32_t result) {
+    auto take = [&](StripCurve which) {
         const auto curve = static_cast<size_t>(out.curveCount);
-        out.pointCounts[curve] = result == 0 ? kPoints : 0;
+        out.pointCounts[curve] = effect_.curve(which, out.curves[curve].data()) ? kPoints : 0;
         ++out.curveCount;
     };
     switch (mode) {
     case gui::GraphPanel::kDeEsser:
         out.active = plugInOn && on(effect_, kDeEsserEnable);
-        take(effect_.deEsserCurve(DeEsserCurve::HighBand, out.curves[0].data()));
-        take(effect_.deEsserCurve(DeEsserCurve::LowBand, out.curves[1].data()));
+        take(StripCurve::DeEsserHighBand);
+        take(StripCurve::DeEsserLowBand);
         break;
     case gui::GraphPanel::kCompander:
         out.active = plugInOn && on(effect_, kCompanderEnable);
-        take(effect_.companderTransferCurve(out.curves[0].data()));
+        take(StripCurve::CompanderTransfer);
         effect_.companderThresholds(out.compressorThresholdDb, out.expanderThresholdDb);
         break;
     case gui::GraphPanel::kEq:
         out.active = plugInOn && on(effect_, kEqEnable);
-        take(effect_.equaliserCurve(out.curves[0].data()));
+        take(StripCurve::Equaliser);
         break;
     case gui::GraphPanel::kDoubler:
         out.active = plugInOn && on(effect_, kDoublerEnable);
         break;
     case gui::GraphPanel::kDelay:
         out.active = plugInOn && on(effect_, kDelayEnable);
-        take(effect_.delayFilterCurve(out.curves[0].data()));
+        take(StripCurve::DelayFilter);
         break;
     default:
         out.active = false;

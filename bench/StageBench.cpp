@@ -94,7 +94,7 @@ void BM_Delay(benchmark::State& state) {
     d.setSampleRate(44100.0f);
     d.setFeedback(0.6);
     d.setFilterMode(0.5);
-    d.setFilterFrequency(0.5);
+    d.setFilterCornerControl(0.5);
     runStage(state, d);
 }
 

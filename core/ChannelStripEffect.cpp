@@ -616,6 +616,17 @@ void ChannelStripEffect::resetMeter(int32_t index) {
 
 void ChannelStripEffect::openHelp() const { pellucer::openHelp(); }
 
+bool ChannelStripEffect::curve(StripCurve which, double* points) const {
+    switch (which) {
+    case StripCurve::DeEsserHighBand: return stages_.deEsser.curve(DeEsserCurve::HighBand, points, kCurvePoints);
+    case StripCurve::DeEsserLowBand: return stages_.deEsser.curve(DeEsserCurve::LowBand, points, kCurvePoints);
+    case StripCurve::CompanderTransfer: return stages_.compander.transferCurve(points, kCurvePoints);
+    case StripCurve::Equaliser: return stages_.equaliser.responseCurve(points, kCurvePoints);
+    case StripCurve::DelayFilter: return stages_.delay.filterCurve(points, kCurvePoints);
+    }
+    return false;
+}
+
 float ChannelStripEffect::meterValue(int32_t id) {
     if (!stages_.plugInEnabled.load() || id < kMeterInputTube || id > kMeterOutputRight)
         return 0.0f;

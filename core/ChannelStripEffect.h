@@ -36,6 +36,9 @@ enum MeterId : int32_t {
 /// waits for a running block to finish. No locks are taken: three flags (in process, processing
 /// enabled, loading program) keep the audio thread away from rate changes and program loads,
 /// and a new module order is linked into the chain by the audio thread itself.
+/// The curves the editor draws.
+enum class StripCurve : int32_t { DeEsserHighBand, DeEsserLowBand, CompanderTransfer, Equaliser, DelayFilter };
+
 class ChannelStripEffect : public PlugInBase {
 public:
     static constexpr int32_t kNumPrograms = 61;
@@ -88,14 +91,11 @@ public:
     // -- editor queries ------------------------------------------------------------------------
     /// The meter read-out with its ballistics; each call advances the meter's memory. UI thread.
     float meterValue(int32_t id);
-    /// Points on the editor's curves: 50 (Hz, dB) pairs each, as 100 doubles. Any thread; the
-    /// result is 0 on success or a COM-style error code (null array, bad count).
+    /// Points on one of the editor's curves, kCurvePoints pairs as 2 * kCurvePoints doubles:
+    /// (Hz, dB) for the filters, (input dB, output dB) of the compander's static curve with its
+    /// make-up. False (nothing written) for a null array or an unknown curve. Any thread.
     static constexpr int32_t kCurvePoints = 50;
-    int32_t deEsserCurve(DeEsserCurve which, double* points) const { return stages_.deEsser.curve(which, points, kCurvePoints); }
-    int32_t equaliserCurve(double* points) const { return stages_.equaliser.responseCurve(points, kCurvePoints); }
-    int32_t delayFilterCurve(double* points) const { return stages_.delay.filterCurve(points, kCurvePoints); }
-    /// 50 (input dB, output dB) pairs of the compander's static curve, make-up included.
-    int32_t companderTransferCurve(double* points) const { return stages_.compander.transferCurve(points, kCurvePoints); }
+    bool curve(StripCurve which, double* points) const;
     /// Compressor and expander thresholds in dB.
     void companderThresholds(double& compressorDb, double& expanderDb) const {
         compressorDb = stages_.compander.compressorThresholdDb();

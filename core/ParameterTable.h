@@ -307,7 +307,7 @@ constexpr std::array<ParamDescriptor, kNumParams> kParameters = {{
     {.name = "Delay Filter Freq", .kind = ParamKind::Continuous, .fullReset = 0.4f,
      .range = {kFilterCornerHz.a, kFilterCornerHz.a * kFilterCornerHz.b}, .shown = kFilterCornerHz,
      .stage = kIdentity, .unit = Unit::Hz, .text = Text::Single,
-     .setting = drives<&S::delay, &TempoDelay::setFilterFrequency, &TempoDelay::filterFrequency>,
+     .setting = drives<&S::delay, &TempoDelay::setFilterCornerControl, &TempoDelay::filterCornerControl>,
      .page = kDelayPage, .tip = "IDS_TIP_DELAY_FILTER"},
 
     onOff("Output Tube Enable", ParamKind::InvertedSwitch, 0.0f,

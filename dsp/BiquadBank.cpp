@@ -121,11 +121,11 @@ double BiquadBank::highestFrequency(double sampleRate) {
 
 BiquadBank::BiquadBank(float sampleRate) : sampleRate_(44100.0f) { setSampleRate(sampleRate); }
 
-int32_t BiquadBank::addBand(BiquadType type, double frequencyHz, double gainDb, double q, bool enabled) {
+bool BiquadBank::addBand(BiquadType type, double frequencyHz, double gainDb, double q, bool enabled) {
     if (bandCount_ >= kMaxBands)
-        return kResultOutOfMemory;
+        return false;
     if (!validType(type) || std::isnan(frequencyHz) || std::isnan(gainDb) || std::isnan(q))
-        return kResultInvalidArg;
+        return false;
     Band& band = bands_[bandCount_];
     band.type = type;
     band.enabled = enabled;
@@ -137,42 +137,42 @@ int32_t BiquadBank::addBand(BiquadType type, double frequencyHz, double gainDb, 
     // The owner builds its layout before processing: the new band runs at once.
     active_[bandCount_] = redesign(bandCount_);
     ++bandCount_;
-    return kResultOk;
+    return true;
 }
 
-int32_t BiquadBank::setFrequency(int32_t band, double frequencyHz) {
+bool BiquadBank::setFrequency(int32_t band, double frequencyHz) {
     if (!validIndex(band) || std::isnan(frequencyHz))
-        return kResultInvalidArg;
+        return false;
     bands_[band].frequencyHz.store(clampFrequency(frequencyHz), std::memory_order_relaxed);
     redesign(band);
-    return kResultOk;
+    return true;
 }
 
-int32_t BiquadBank::setGain(int32_t band, double gainDb) {
+bool BiquadBank::setGain(int32_t band, double gainDb) {
     if (!validIndex(band) || std::isnan(gainDb))
-        return kResultInvalidArg;
+        return false;
     bands_[band].gainDb.store(clampGain(gainDb), std::memory_order_relaxed);
     redesign(band);
-    return kResultOk;
+    return true;
 }
 
-int32_t BiquadBank::setQ(int32_t band, double q) {
+bool BiquadBank::setQ(int32_t band, double q) {
     if (!validIndex(band) || std::isnan(q))
-        return kResultInvalidArg;
+        return false;
     bands_[band].q.store(clampQ(bands_[band].type, q), std::memory_order_relaxed);
     redesign(band);
-    return kResultOk;
+    return true;
 }
 
-int32_t BiquadBank::setBand(int32_t band, double frequencyHz, double gainDb, double q) {
+bool BiquadBank::setBand(int32_t band, double frequencyHz, double gainDb, double q) {
     if (!validIndex(band) || std::isnan(frequencyHz) || std::isnan(gainDb) || std::isnan(q))
-        return kResultInvalidArg;
+        return false;
     Band& b = bands_[band];
     b.frequencyHz.store(clampFrequency(frequencyHz), std::memory_order_relaxed);
     b.gainDb.store(clampGain(gainDb), std::memory_order_relaxed);
     b.q.store(clampQ(b.type, q), std::memory_order_relaxed);
     redesign(band);
-    return kResultOk;
+    return true;
 }
 
 void BiquadBank::setSampleRate(float sampleRate) {
@@ -200,16 +200,16 @@ BiquadCoefficients BiquadBank::coefficients(int32_t band) const {
 
 double BiquadBank::magnitudeDb(double frequencyHz) const {
     double point[2];
-    if (magnitudeResponse(point, 1, frequencyHz, frequencyHz) != kResultOk)
+    if (!magnitudeResponse(point, 1, frequencyHz, frequencyHz))
         return kResponseFloorDb;
     return point[1];
 }
 
-int32_t BiquadBank::magnitudeResponse(double* points, int32_t count, double fLowHz, double fHighHz) const {
+bool BiquadBank::magnitudeResponse(double* points, int32_t count, double fLowHz, double fHighHz) const {
     if (points == nullptr)
-        return kResultPointer;
+        return false;
     if (count < 1 || !(fLowHz > 0.0) || !(fHighHz > 0.0) || !std::isfinite(fLowHz) || !std::isfinite(fHighHz))
-        return kResultInvalidArg;
+        return false;
 
     std::array<BiquadCoefficients, kMaxBands> designs;
     for (int32_t b = 0; b < bandCount_; ++b)
@@ -230,7 +230,7 @@ int32_t BiquadBank::magnitudeResponse(double* points, int32_t count, double fLow
         points[2 * k] = f;
         points[2 * k + 1] = power > floorPower ? 10.0 * std::log10(power) : kResponseFloorDb;
     }
-    return kResultOk;
+    return true;
 }
 
 void BiquadBank::prepareBlock() {

@@ -8,12 +8,6 @@
 
 namespace pellucer {
 
-/// COM-style results of the operations that can refuse their arguments (HRESULT values).
-constexpr int32_t kResultOk = 0;
-constexpr int32_t kResultPointer = int32_t(0x80004003);     // E_POINTER
-constexpr int32_t kResultInvalidArg = int32_t(0x80070057);  // E_INVALIDARG
-constexpr int32_t kResultOutOfMemory = int32_t(0x8007000E); // E_OUTOFMEMORY
-
 /// A handful of doubles that a setter thread writes and the audio thread takes over as one
 /// consistent set, without either side waiting.
 ///
@@ -131,17 +125,17 @@ public:
     BiquadBank(const BiquadBank&) = delete;
     BiquadBank& operator=(const BiquadBank&) = delete;
 
-    /// Appends a band with clamped settings and zeroed state. kResultOutOfMemory when the bank
-    /// is full, kResultInvalidArg for an unknown type or a NaN setting.
-    int32_t addBand(BiquadType type, double frequencyHz, double gainDb, double q, bool enabled = true);
+    /// Appends a band with clamped settings and zeroed state. False (nothing added) when the
+    /// bank is full or for an unknown type or a NaN setting.
+    bool addBand(BiquadType type, double frequencyHz, double gainDb, double q, bool enabled = true);
 
-    /// Clamp, store and redesign one band. kResultInvalidArg (nothing changed) for an index
-    /// outside the list or a NaN value.
-    int32_t setFrequency(int32_t band, double frequencyHz);
-    int32_t setGain(int32_t band, double gainDb);
-    int32_t setQ(int32_t band, double q);
+    /// Clamp, store and redesign one band. False (nothing changed) for an index outside the
+    /// list or a NaN value.
+    bool setFrequency(int32_t band, double frequencyHz);
+    bool setGain(int32_t band, double gainDb);
+    bool setQ(int32_t band, double q);
     /// All three settings of a band with one redesign.
-    int32_t setBand(int32_t band, double frequencyHz, double gainDb, double q);
+    bool setBand(int32_t band, double frequencyHz, double gainDb, double q);
 
     /// Stores the rate and redesigns every band (ignored unless positive and finite).
     void setSampleRate(float sampleRate);
@@ -162,9 +156,9 @@ public:
 
     /// Fills `count` (frequency Hz, level dB) pairs, points[2k] and points[2k + 1], for
     /// frequencies spaced logarithmically from fLow to fHigh; the level is that of the product
-    /// of the enabled bands. kResultPointer for a null array, kResultInvalidArg for a count below
-    /// 1 or a non-positive frequency.
-    int32_t magnitudeResponse(double* points, int32_t count, double fLowHz, double fHighHz) const;
+    /// of the enabled bands. False (nothing written) for a null array, a count below 1 or a
+    /// non-positive frequency.
+    bool magnitudeResponse(double* points, int32_t count, double fLowHz, double fHighHz) const;
     /// Level in dB of the enabled bands at one frequency.
     double magnitudeDb(double frequencyHz) const;
 

@@ -203,11 +203,9 @@ void Compander::gainExponents(const GainCurve& c, const GainCurve& e, double lev
     }
 }
 
-int32_t Compander::transferCurve(double* points, int32_t count) const {
-    if (points == nullptr)
-        return kPointerError;
-    if (count < 0)
-        return kInvalidArgError;
+bool Compander::transferCurve(double* points, int32_t count) const {
+    if (points == nullptr || count < 0)
+        return false;
     const GainCurve c = compressor_.load();
     const GainCurve e = expander_.load();
     const double makeUpDb = 20.0 * std::log10(makeUp_.load(kRelaxed));
@@ -219,7 +217,7 @@ int32_t Compander::transferCurve(double* points, int32_t count) const {
         points[2 * k] = x;
         points[2 * k + 1] = x + (lnGc + lnGe) / kNepersPerDb + makeUpDb;
     }
-    return kOk;
+    return true;
 }
 
 void Compander::detectorLevels(double out[2]) const {

@@ -29,10 +29,6 @@ namespace pellucer {
 /// `detectorLevels` may be called from any thread.
 class Compander : public DspModule {
 public:
-    /// COM results of `transferCurve` (E_POINTER, E_INVALIDARG, S_OK).
-    static constexpr int32_t kPointerError = int32_t(0x80004003);
-    static constexpr int32_t kInvalidArgError = int32_t(0x80070057);
-    static constexpr int32_t kOk = 0;
 
     /// Samples the detector holds a peak before it falls.
     static constexpr int32_t kHoldSamples = PeakHold::kHoldSamples;
@@ -82,8 +78,8 @@ public:
 
     /// Static input/output curve in dB for the editor's graph: `count` pairs (x, y) written to
     /// points[0..2*count-1], x from -90 to 0 dB in equal steps, y including the make-up gain.
-    /// Returns kPointerError for a null array, kInvalidArgError for a negative count, else kOk.
-    int32_t transferCurve(double* points, int32_t count) const;
+    /// False (nothing written) for a null array or a negative count.
+    bool transferCurve(double* points, int32_t count) const;
 
     /// out[0]: detector envelope, out[1]: estimated output level, both in dB after rounding to
     /// single precision (never below -600 dB); any thread.

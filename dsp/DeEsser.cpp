@@ -181,14 +181,14 @@ void DeEsser::setSplitFrequency(double hz) {
     highDisplay_.setBand(0, hz, 0.0, displayQ(hz));
 }
 
-int32_t DeEsser::curve(DeEsserCurve which, double* points, int32_t count) const {
+bool DeEsser::curve(DeEsserCurve which, double* points, int32_t count) const {
     if (points == nullptr)
-        return kResultPointer;
+        return false;
     if (which == DeEsserCurve::LowBand)
         return lowDisplay_.magnitudeResponse(points, count, kCurveLowHz, kCurveHighHz);
     if (which == DeEsserCurve::HighBand)
         return highDisplay_.magnitudeResponse(points, count, kCurveLowHz, kCurveHighHz);
-    return kResultInvalidArg;
+    return false;
 }
 
 void DeEsser::setDepth(double depth) {

@@ -117,9 +117,9 @@ public:
     /// Fills `count` (frequency Hz, level dB) pairs, points[2k] and points[2k + 1], spaced
     /// logarithmically from 500 Hz to 20 kHz, with the display response of one band: a
     /// second-order low-pass (LowBand) or high-pass (HighBand) at the split frequency, with
-    /// Q = 1.6 at 2 kHz rising to 2.1 at 12 kHz. kResultPointer for a null array,
-    /// kResultInvalidArg for an unknown curve or a count below 1. Any thread (editor).
-    int32_t curve(DeEsserCurve which, double* points, int32_t count = kCurvePoints) const;
+    /// Q = 1.6 at 2 kHz rising to 2.1 at 12 kHz. False (nothing written) for a null array,
+    /// an unknown curve or a count below 1. Any thread (editor).
+    bool curve(DeEsserCurve which, double* points, int32_t count = kCurvePoints) const;
     /// Q of the display curves for a split frequency: (f - 2000) / 10000 * 0.5 + 1.6.
     static double displayQ(double splitHz) { return (splitHz - 2000.0) / 10000.0 * 0.5 + 1.6; }
 

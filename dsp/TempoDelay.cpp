@@ -158,10 +158,10 @@ void TempoDelay::setFilterMode(double mode) {
     updateFilter();
 }
 
-void TempoDelay::setFilterFrequency(double control) {
+void TempoDelay::setFilterCornerControl(double control) {
     if (std::isnan(control))
         return;
-    filterFrequency_.store(clampUnit(control), std::memory_order_relaxed);
+    filterCornerControl_.store(clampUnit(control), std::memory_order_relaxed);
     updateFilter();
 }
 
@@ -170,7 +170,7 @@ void TempoDelay::setFilterFrequency(double control) {
 // steepen as v grows.
 void TempoDelay::updateFilter() {
     const double m = filterMode();
-    const double phi = filterFrequency();
+    const double phi = filterCornerControl();
     if ((m == 0.0 && phi > kFlatMargin) || (m > kFlatMargin && phi == 0.0)) {
         // The cut sits beyond the audio band: the loop runs unfiltered.
         filter_.setGain(kLowShelfBand, 0.0);
@@ -194,7 +194,7 @@ void TempoDelay::updateFilter() {
     filter_.setBand(kHighShelfBand, cornerHz * spread, highDb, slope);
 }
 
-int32_t TempoDelay::filterCurve(double* points, int32_t count) const {
+bool TempoDelay::filterCurve(double* points, int32_t count) const {
     return filter_.magnitudeResponse(points, count, kCurveLowHz, kCurveHighHz);
 }
 

@@ -71,7 +71,7 @@ public:
     /// Filter character 0 (high cut) .. 0.5 (band limit) .. 1 (low cut) and corner frequency
     /// control 0..1 (clamped; NaN ignored). Both redesign the feedback filter.
     void setFilterMode(double mode);
-    void setFilterFrequency(double control);
+    void setFilterCornerControl(double control);
 
     double timeSeconds() const { return timeSeconds_.load(std::memory_order_relaxed); }
     double noteValue() const { return noteValue_.load(std::memory_order_relaxed); }
@@ -79,7 +79,7 @@ public:
     double level() const { return level_.load(std::memory_order_relaxed); }
     double feedback() const { return feedback_.load(std::memory_order_relaxed); }
     double filterMode() const { return filterMode_.load(std::memory_order_relaxed); }
-    double filterFrequency() const { return filterFrequency_.load(std::memory_order_relaxed); }
+    double filterCornerControl() const { return filterCornerControl_.load(std::memory_order_relaxed); }
 
     /// The delay the time asks for, round(t * fs) frames.
     int32_t targetDelayFrames() const { return targetFrames_.load(std::memory_order_relaxed); }
@@ -89,8 +89,8 @@ public:
     int32_t lineFrames() const { return lineSize_; }
 
     /// The editor's curve: `count` (Hz, dB) pairs of the feedback filter from 20 Hz to 20 kHz,
-    /// spaced logarithmically. COM-style result (kResultPointer for a null array).
-    int32_t filterCurve(double* points, int32_t count) const;
+    /// spaced logarithmically. False (nothing written) for a null array or a count below 1.
+    bool filterCurve(double* points, int32_t count) const;
     /// The feedback filter (band 0 low shelf, band 1 high shelf).
     const BiquadBank& filter() const { return filter_; }
 
@@ -106,7 +106,7 @@ private:
     std::atomic<double> level_{kInitialLevel};
     std::atomic<double> feedback_{0.0};
     std::atomic<double> filterMode_{0.0};
-    std::atomic<double> filterFrequency_{0.0};
+    std::atomic<double> filterCornerControl_{0.0};
 
     BiquadBank filter_;
 

@@ -147,7 +147,7 @@ void ThreeBandEq::setTubeHigh(bool on) {
     updateCrossovers();
 }
 
-int32_t ThreeBandEq::responseCurve(double* points, int32_t count) const {
+bool ThreeBandEq::responseCurve(double* points, int32_t count) const {
     return bank_.magnitudeResponse(points, count, kCurveLowHz, kCurveHighHz);
 }
 

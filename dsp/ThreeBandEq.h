@@ -92,8 +92,8 @@ public:
     double routingWeight(int32_t band) const { return weights_[band < 0 ? 0 : (band > 2 ? 2 : band)]; }
 
     /// The editor's curve: `count` (Hz, dB) pairs of the bank's response from 20 Hz to 20 kHz,
-    /// spaced logarithmically. COM-style result (kResultPointer for a null array).
-    int32_t responseCurve(double* points, int32_t count) const;
+    /// spaced logarithmically. False (nothing written) for a null array or a count below 1.
+    bool responseCurve(double* points, int32_t count) const;
 
     /// The equaliser's tube (its envelope feeds the EQ tube meter).
     const TubeStage& tube() const { return tube_; }

@@ -52,7 +52,7 @@ TEST(BiquadBank, PeakingBandReachesItsGainAtItsCentre) {
         for (double gain : {-24.0, -6.0, 3.0, 12.0, 32.0})
             for (double hz : {40.0, 1000.0, 9000.0}) {
                 BiquadBank bank(static_cast<float>(fs));
-                ASSERT_EQ(bank.addBand(BiquadType::Peaking, hz, gain, 2.0), kResultOk);
+                ASSERT_TRUE(bank.addBand(BiquadType::Peaking, hz, gain, 2.0));
                 EXPECT_NEAR(bank.magnitudeDb(hz), gain, 1e-9)
                     << fs << " Hz, " << hz << " Hz, " << gain << " dB";
                 EXPECT_NEAR(bank.magnitudeDb(1e-3), 0.0, 1e-6); // unity at DC
@@ -137,8 +137,8 @@ TEST(BiquadBank, BadIndicesAndSettingsAreRejectedOrClamped) {
     bank.addBand(BiquadType::LowPass, 1.0, 0.0, 50.0);
     bank.addBand(BiquadType::Peaking, 90000.0, 60.0, 50.0);
     bank.addBand(BiquadType::LowShelf, 100.0, -60.0, 0.01);
-    ASSERT_EQ(bank.addBand(BiquadType::Peaking, 2000.0, 3.0, 1.0), kResultOk);
-    EXPECT_EQ(bank.addBand(BiquadType::Peaking, 100.0, 3.0, 1.0), kResultOutOfMemory);
+    ASSERT_TRUE(bank.addBand(BiquadType::Peaking, 2000.0, 3.0, 1.0));
+    EXPECT_FALSE(bank.addBand(BiquadType::Peaking, 100.0, 3.0, 1.0));
     EXPECT_EQ(bank.bandCount(), 4);
     // Clamped to 10 Hz..21 kHz and +-32 dB; Q to 19 for pass bands, 24 for bells, slope to 0.2 at least.
     EXPECT_EQ(bank.frequency(0), 10.0);
@@ -150,34 +150,30 @@ TEST(BiquadBank, BadIndicesAndSettingsAreRejectedOrClamped) {
     EXPECT_EQ(bank.q(2), 0.2);
 
     const double before = bank.magnitudeDb(1234.0);
-    EXPECT_EQ(bank.setGain(4, -12.0), kResultInvalidArg);
-    EXPECT_EQ(bank.setGain(-1, -12.0), kResultInvalidArg);
-    EXPECT_EQ(bank.setFrequency(4, 100.0), kResultInvalidArg);
-    EXPECT_EQ(bank.setQ(7, 5.0), kResultInvalidArg);
-    EXPECT_EQ(bank.setGain(1, std::nan("")), kResultInvalidArg);
+    EXPECT_FALSE(bank.setGain(4, -12.0));
+    EXPECT_FALSE(bank.setGain(-1, -12.0));
+    EXPECT_FALSE(bank.setFrequency(4, 100.0));
+    EXPECT_FALSE(bank.setQ(7, 5.0));
+    EXPECT_FALSE(bank.setGain(1, std::nan("")));
     EXPECT_EQ(bank.magnitudeDb(1234.0), before);
-    EXPECT_EQ(bank.setGain(3, -12.0), kResultOk);
+    EXPECT_TRUE(bank.setGain(3, -12.0));
     EXPECT_NE(bank.magnitudeDb(1234.0), before);
-    // The COM error codes the editor's callers see.
-    EXPECT_EQ(kResultInvalidArg, int32_t(0x80070057));
-    EXPECT_EQ(kResultPointer, int32_t(0x80004003));
-    EXPECT_EQ(kResultOutOfMemory, int32_t(0x8007000E));
 }
 
 TEST(BiquadBank, ResponsePointsAreLogSpacedFrequencyLevelPairs) {
     BiquadBank bank(44100.0f);
     bank.addBand(BiquadType::Peaking, 1000.0, 6.0, 1.0);
     std::vector<double> points(100, -1.0);
-    ASSERT_EQ(bank.magnitudeResponse(points.data(), 50, 20.0, 20000.0), kResultOk);
+    ASSERT_TRUE(bank.magnitudeResponse(points.data(), 50, 20.0, 20000.0));
     EXPECT_DOUBLE_EQ(points[0], 20.0);
     EXPECT_NEAR(points[98], 20000.0, 1e-9);
     for (int k = 1; k < 50; ++k) {
         EXPECT_NEAR(points[2 * k] / points[2 * k - 2], std::pow(1000.0, 1.0 / 49.0), 1e-12);
         EXPECT_NEAR(points[2 * k + 1], bank.magnitudeDb(points[2 * k]), 1e-12);
     }
-    EXPECT_EQ(bank.magnitudeResponse(nullptr, 50, 20.0, 20000.0), kResultPointer);
-    EXPECT_EQ(bank.magnitudeResponse(points.data(), 0, 20.0, 20000.0), kResultInvalidArg);
-    EXPECT_EQ(bank.magnitudeResponse(points.data(), 5, 0.0, 20000.0), kResultInvalidArg);
+    EXPECT_FALSE(bank.magnitudeResponse(nullptr, 50, 20.0, 20000.0));
+    EXPECT_FALSE(bank.magnitudeResponse(points.data(), 0, 20.0, 20000.0));
+    EXPECT_FALSE(bank.magnitudeResponse(points.data(), 5, 0.0, 20000.0));
 }
 
 TEST(BiquadBank, NewSettingsAndForgottenNaNsTakeEffectAtTheNextBlock) {

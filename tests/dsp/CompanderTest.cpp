@@ -121,7 +121,7 @@ TEST(Compander, NeutralSettingsAreTheIdentity) {
         EXPECT_EQ(out.left, in.left);
         EXPECT_EQ(out.right, in.right);
         std::vector<double> p(2 * 50);
-        ASSERT_EQ(c.transferCurve(p.data(), 50), Compander::kOk);
+        ASSERT_TRUE(c.transferCurve(p.data(), 50));
         for (int k = 0; k < 50; ++k)
             EXPECT_NEAR(p[2 * k + 1], p[2 * k], 1e-9);
     }
@@ -161,7 +161,7 @@ TEST(Compander, TransferCurveFollowsBothSlopesAndTheKnees) {
     const double m = db(c.makeUpGain());
     EXPECT_NEAR(m, db(0.5) + 30.0 * 0.75, 1e-9);
     std::vector<double> p(2 * 50);
-    ASSERT_EQ(c.transferCurve(p.data(), 50), Compander::kOk);
+    ASSERT_TRUE(c.transferCurve(p.data(), 50));
     for (int k = 0; k < 50; ++k) {
         const double x = p[2 * k], y = p[2 * k + 1];
         EXPECT_NEAR(x, -90.0 + k * 90.0 / 49.0, 1e-12);
@@ -175,14 +175,14 @@ TEST(Compander, TransferCurveFollowsBothSlopesAndTheKnees) {
     }
     // A quadratic knee 6 dB wide sits slope * 6/8 dB off the straight lines at its threshold.
     std::vector<double> fine(2 * 91);
-    ASSERT_EQ(c.transferCurve(fine.data(), 91), Compander::kOk); // 1 dB steps
+    ASSERT_TRUE(c.transferCurve(fine.data(), 91)); // 1 dB steps
     EXPECT_NEAR(fine[2 * 60 + 1] - m, -30.0 - 0.75 * 0.75, 1e-9);
     EXPECT_NEAR(fine[2 * 30 + 1] - m, -60.0 - 1.0 * 0.75, 1e-9);
 
     // Where the expander's knee would reach above the compressor's lower edge, the compressor wins.
     Compander o;
     apply(o, {.thresholdDb = -40.0, .ratio = 3.0, .expanderDb = -41.0, .expanderRatio = 4.0});
-    ASSERT_EQ(o.transferCurve(fine.data(), 91), Compander::kOk);
+    ASSERT_TRUE(o.transferCurve(fine.data(), 91));
     const double mo = db(o.makeUpGain());
     EXPECT_NEAR(fine[2 * 47 + 1], -43.0 + mo, 1e-9); // the compressor's lower edge: no gain change
     // One dB lower the expander's knee applies: (Re - 1) * scale * (upper edge - x)^2 in ln units.
@@ -192,11 +192,11 @@ TEST(Compander, TransferCurveFollowsBothSlopesAndTheKnees) {
 
 TEST(Compander, TransferCurveRejectsNullAndNegativeCount) {
     Compander c;
-    EXPECT_EQ(c.transferCurve(nullptr, 50), int32_t(0x80004003)); // E_POINTER
+    EXPECT_FALSE(c.transferCurve(nullptr, 50));
     double p[4] = {7.0, 7.0, 7.0, 7.0};
-    EXPECT_EQ(c.transferCurve(p, -1), Compander::kInvalidArgError);
+    EXPECT_FALSE(c.transferCurve(p, -1));
     EXPECT_EQ(p[0], 7.0);
-    EXPECT_EQ(c.transferCurve(p, 1), Compander::kOk);
+    EXPECT_TRUE(c.transferCurve(p, 1));
     EXPECT_EQ(p[0], -90.0);
     EXPECT_EQ(p[2], 7.0);
 }
@@ -442,7 +442,7 @@ TEST(Compander, BadSettingsAreIgnoredOrClamped) {
         for (size_t i = 0; i < s.size(); ++i)
             ASSERT_TRUE(std::isfinite(s.left[i]) && std::isfinite(s.right[i])) << extreme << " " << i;
         std::vector<double> p(2 * 50);
-        ASSERT_EQ(c.transferCurve(p.data(), 50), Compander::kOk);
+        ASSERT_TRUE(c.transferCurve(p.data(), 50));
         for (const double v : p)
             ASSERT_FALSE(std::isnan(v)) << extreme;
         double levels[2];

@@ -48,7 +48,7 @@ template <> void configure(TempoDelay& s) {
     s.setTime(0.05);
     s.setFeedback(0.85);
     s.setFilterMode(0.3);
-    s.setFilterFrequency(0.6);
+    s.setFilterCornerControl(0.6);
 }
 
 template <typename Stage> std::unique_ptr<Stage> make(float rate) {
