@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -27,7 +28,6 @@ using namespace vst;
 constexpr double kSampleRate = 44100.0;
 constexpr int32_t kBlockFrames = 441; // 10 ms
 constexpr double kTempo = 96.0;
-constexpr double kPi = 3.14159265358979323846;
 
 // -- the host side ---------------------------------------------------------------------------
 
@@ -63,9 +63,9 @@ public:
         if (inNote < noteLength) {
             const double attack = std::min(1.0, inNote / 0.06);
             const double release = std::min(1.0, (noteLength - inNote) / 0.12);
-            envelope = attack * release * (0.75 + 0.25 * std::sin(kPi * inNote / noteLength));
+            envelope = attack * release * (0.75 + 0.25 * std::sin(std::numbers::pi * inNote / noteLength));
         }
-        const double vibrato = 1.0 + 0.012 * std::sin(2.0 * kPi * 5.6 * t) * std::min(1.0, inNote / 0.3);
+        const double vibrato = 1.0 + 0.012 * std::sin(2.0 * std::numbers::pi * 5.6 * t) * std::min(1.0, inNote / 0.3);
         phase_ += f0 * vibrato / kSampleRate;
         phase_ -= std::floor(phase_);
 
@@ -74,7 +74,7 @@ public:
             const double f = k * f0;
             if (f > 9000.0)
                 break;
-            voice += formantGain(f) * std::sin(2.0 * kPi * k * phase_) / std::sqrt(static_cast<double>(k));
+            voice += formantGain(f) * std::sin(2.0 * std::numbers::pi * k * phase_) / std::sqrt(static_cast<double>(k));
         }
         const double breath = 0.02 * noise();
         // An "s" (bright noise) just before every other note.
@@ -83,7 +83,7 @@ public:
         if (note % 2 == 1 && beforeNext < 0.12) {
             highPassed_ = 0.3 * highPassed_ + noise() - lastNoise_;
             lastNoise_ = noise();
-            sibilance = 0.22 * highPassed_ * std::sin(kPi * (0.12 - beforeNext) / 0.12);
+            sibilance = 0.22 * highPassed_ * std::sin(std::numbers::pi * (0.12 - beforeNext) / 0.12);
         }
         return static_cast<float>(0.32 * envelope * (voice + breath) + sibilance);
     }

@@ -15,7 +15,6 @@ namespace pellucer::skin {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 
 /// A glowing trace across the card: a voice-like wave that swells and fades.
 void trace(const Canvas& c, double y, double amplitude) {

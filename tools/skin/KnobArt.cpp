@@ -12,7 +12,6 @@ namespace pellucer::skin {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr double kSweepDegrees = 270.0; // -135 .. +135 degrees from 12 o'clock
 constexpr double kCentreX = kKnobWidth / 2.0;
 constexpr double kCentreY = kKnobCentreY;

@@ -12,7 +12,6 @@ namespace pellucer::skin {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 
 const Rgba kGreen = Rgba::bytes(84, 226, 92);
 const Rgba kAmber = Rgba::bytes(255, 184, 40);

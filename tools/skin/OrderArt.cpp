@@ -13,7 +13,6 @@ namespace pellucer::skin {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 /// The slots' floor; the tiles' corners are painted in it so the opaque tiles look rounded.
 const Rgba kSlotFloor = Rgba::bytes(13, 14, 16);
 

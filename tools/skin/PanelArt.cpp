@@ -13,7 +13,6 @@ namespace pellucer::skin {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 
 struct Plate {
     int x, y, w, h;

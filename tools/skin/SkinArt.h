@@ -4,12 +4,15 @@
 // several) and answers the 24-bit image with its grey mask; images that are drawn opaque have
 // no mask.
 
+#include <numbers>
 #include <string_view>
 
 #include "Shared/GUI/PixelBuffer.h"
 #include "tools/skin/SkinCanvas.h"
 
 namespace pellucer::skin {
+
+inline constexpr double kPi = std::numbers::pi;
 
 /// An image and its mask (empty for images without one).
 struct Art {

@@ -13,7 +13,6 @@ namespace pellucer::skin {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 
 Art twoFrames(const Canvas& off, const Canvas& on) {
     return {stackFrames({off.image(), on.image()}), stackFrames({off.mask(), on.mask()})};
