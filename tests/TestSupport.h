@@ -41,7 +41,6 @@ template <typename T> double peak(const std::vector<T>& s, size_t from = 0, size
 }
 
 inline double dbToGain(double db) { return std::pow(10.0, db / 20.0); }
-inline double gainToDb(double gain) { return 20.0 * std::log10(gain); }
 
 /// Processes whole stereo buffers in place through a stage from sample `position` on, in blocks
 /// that cycle through `blocks` (one block when empty).
@@ -49,9 +48,7 @@ template <typename Stage>
 void processStereo(Stage& stage, std::vector<double>& left, std::vector<double>& right, uint64_t position = 0,
                    const std::vector<int32_t>& blocks = {}) {
     for (size_t at = 0, k = 0; at < left.size(); ++k) {
-        const size_t n = blocks.empty()
-                             ? left.size()
-                             : std::min(static_cast<size_t>(blocks[k % blocks.size()]), left.size() - at);
+        const size_t n = blocks.empty() ? left.size() : std::min<size_t>(blocks[k % blocks.size()], left.size() - at);
         stage.process(left.data() + at, right.data() + at, position + at, static_cast<int32_t>(n), false);
         at += n;
     }
@@ -70,30 +67,20 @@ void expectDelayed(const std::vector<T>& in, const std::vector<T>& out, size_t d
         ASSERT_NEAR(out[n], n >= delay ? in[n - delay] : T{}, tolerance) << "frame " << n;
 }
 
-/// A host callback that answers the version query, hands out a time record and records the
-/// automation it is told about. The effect's `user` field points at the FakeHost.
+/// A host callback that answers the version query and hands out a time record. The effect's
+/// `user` field points at the FakeHost.
 struct FakeHost {
     vst::VstTimeInfo time{};
     bool hasTime = false;
-    int automateCalls = 0;
-    int lastAutomatedIndex = -1;
-    float lastAutomatedValue = 0.0f;
 
-    static vst::VstIntPtr callback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index,
-                                   vst::VstIntPtr, void*, float opt) {
+    static vst::VstIntPtr callback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32, vst::VstIntPtr,
+                                   void*, float) {
+        auto* host = effect != nullptr ? static_cast<FakeHost*>(effect->user) : nullptr;
         if (opcode == vst::audioMasterVersion)
             return 2400;
-        auto* host = effect != nullptr ? static_cast<FakeHost*>(effect->user) : nullptr;
-        if (host == nullptr)
-            return 0;
-        if (opcode == vst::audioMasterGetTime)
-            return host->hasTime ? reinterpret_cast<vst::VstIntPtr>(&host->time) : 0;
-        if (opcode == vst::audioMasterAutomate) {
-            ++host->automateCalls;
-            host->lastAutomatedIndex = index;
-            host->lastAutomatedValue = opt;
-        }
-        return 0;
+        return opcode == vst::audioMasterGetTime && host != nullptr && host->hasTime
+                   ? reinterpret_cast<vst::VstIntPtr>(&host->time)
+                   : 0;
     }
 
     void attach(ChannelStripEffect& effect) { effect.getAeffect()->user = this; }
@@ -104,26 +91,20 @@ struct FakeHost {
     }
 };
 
-/// An editor that is always open and remembers what it is told.
+/// An editor that is always open and remembers the changes it is told of.
 class RecordingEditor : public EffectEditor {
 public:
     bool open(void*) override { return true; }
     void close() override {}
     bool isOpen() const override { return true; }
-    void parameterChanged(int32_t index, float value) override {
-        changes.push_back({index, value});
-        if (onChange)
-            onChange(index, value);
-    }
-    void refreshAll() override { ++refreshes; }
+    void parameterChanged(int32_t index, float value) override { changes.push_back({index, value}); }
+    void refreshAll() override {}
 
     struct Change {
         int32_t index;
         float value;
     };
     std::vector<Change> changes;
-    int refreshes = 0;
-    void (*onChange)(int32_t, float) = nullptr;
 };
 
 /// Runs a stereo signal through the effect in blocks of `block` frames (single precision).
@@ -133,8 +114,8 @@ inline void render(ChannelStripEffect& effect, const std::vector<float>& inL, co
     outR.assign(inR.size(), 0.0f);
     for (size_t pos = 0; pos < inL.size(); pos += static_cast<size_t>(block)) {
         const auto n = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(block), inL.size() - pos));
-        float* in[2] = {const_cast<float*>(inL.data() + pos), const_cast<float*>(inR.data() + pos)};
-        float* out[2] = {outL.data() + pos, outR.data() + pos};
+        float *in[2] = {const_cast<float*>(inL.data() + pos), const_cast<float*>(inR.data() + pos)},
+              *out[2] = {outL.data() + pos, outR.data() + pos};
         effect.processReplacing(in, out, n);
     }
 }

@@ -1,164 +1,92 @@
-// libFuzzer target: parameter automation takes whatever a DirectX host sends (values, envelope
-// segments with any times and curve codes, flush ranges) while the streaming thread asks where to
-// split buffers and which values changed. The bytes are read as a sequence of such operations;
-// whatever they are, nothing may crash or hang, every value that reaches the effect lies in
-// [0, 1], and change times come sorted and within the range asked for.
+// libFuzzer target: DirectX parameter automation takes whatever a host sends (values, envelope
+// segments with any times and curve codes, flush ranges, captures) while the streaming thread asks
+// where to split buffers and which values changed. Nothing may crash or hang, every value that
+// reaches the effect lies in [0, 1], and change times come sorted and within the range asked for.
+
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstddef>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "dx/automation/AutomationTimeline.h"
 
-namespace {
-
-using pellucer::dx::AutomationTimeline;
-using pellucer::dx::EnvelopeSegment;
-using pellucer::dx::ParamChange;
-
-/// Reads the fuzzer's bytes front to back; past the end everything reads as zero.
-class Reader {
-public:
-    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool done() const { return at_ >= size_; }
-    template <typename T> T take() {
-        T value{};
-        uint8_t bytes[sizeof(T)] = {};
-        for (size_t i = 0; i < sizeof(T) && at_ < size_; ++i)
-            bytes[i] = data_[at_++];
-        std::memcpy(&value, bytes, sizeof(T));
-        return value;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
-/// Indices 0..38, a few beyond, and DWORD_ALLPARAMS.
-uint32_t takeIndex(Reader& in) {
-    const uint8_t b = in.take<uint8_t>();
-    return b >= 250 ? AutomationTimeline::kAllParams : b % 42u;
-}
-
-/// Either any 64-bit time or one within a few seconds, where buffers are asked about.
-int64_t takeTime(Reader& in) {
-    const uint8_t mode = in.take<uint8_t>();
-    if (mode < 32)
-        return in.take<int64_t>();
-    return static_cast<int64_t>(in.take<int16_t>()) * 1000;
-}
-
-float takeValue(Reader& in) {
-    const uint8_t mode = in.take<uint8_t>();
-    if (mode < 64)
-        return in.take<float>(); // anything, NaN and infinities included
-    return static_cast<float>(mode - 64) / 150.0f - 0.2f;
-}
-
-void check(bool condition) {
+static void check(bool condition) {
     if (!condition)
         std::abort();
 }
 
-bool inUnitRange(float v) { return v >= 0.0f && v <= 1.0f; }
-
-} // namespace
+static bool inUnitRange(float v) { return v >= 0.0f && v <= 1.0f; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using pellucer::dx::AutomationTimeline;
     AutomationTimeline timeline;
     std::vector<int64_t> times;
     times.reserve(AutomationTimeline::kChangeTimeCapacity);
-    std::vector<ParamChange> changes;
+    std::vector<pellucer::dx::ParamChange> changes;
     changes.reserve(pellucer::kNumParams);
-    std::vector<EnvelopeSegment> segments;
-
-    Reader in(data, size);
-    while (!in.done()) {
-        switch (in.take<uint8_t>() % 9) {
-        case 0:
-            timeline.setParam(takeIndex(in), takeValue(in));
-            break;
-        case 1: {
-            const uint32_t index = takeIndex(in);
-            segments.resize(in.take<uint8_t>() % 9);
-            for (EnvelopeSegment& s : segments) {
-                s.rtStart = takeTime(in);
+    std::vector<pellucer::dx::EnvelopeSegment> segments;
+    FuzzedDataProvider in(data, size);
+    const auto byte = [&] { return in.ConsumeIntegral<uint8_t>(); };
+    // Either any 64-bit time or one within a few seconds, where buffers are asked about.
+    const auto time = [&] { return byte() < 32 ? in.ConsumeIntegral<int64_t>() : in.ConsumeIntegral<int16_t>() * 1000ll; };
+    // Anything (NaN and infinities included), or a value a little around [0, 1].
+    const auto value = [&] {
+        const auto mode = byte();
+        return mode < 64 ? std::bit_cast<float>(in.ConsumeIntegral<uint32_t>()) : (mode - 64) / 150.0f - 0.2f;
+    };
+    while (in.remaining_bytes() > 0) {
+        const auto op = byte() % 9;
+        const auto b = byte(); // indices 0..38, a few beyond, and DWORD_ALLPARAMS
+        const uint32_t index = b >= 250 ? AutomationTimeline::kAllParams : b % 42u;
+        if (op == 0) {
+            timeline.setParam(index, value());
+        } else if (op == 1) {
+            segments.resize(byte() % 9);
+            for (auto& s : segments) {
+                s.rtStart = time();
                 // A length, wrapping round (to an end before the start) near the top of the range.
-                s.rtEnd =
-                    in.take<uint8_t>() < 16
-                        ? takeTime(in)
-                        : static_cast<int64_t>(static_cast<uint64_t>(s.rtStart) + in.take<uint16_t>() * 100u);
-                s.valStart = takeValue(in);
-                s.valEnd = takeValue(in);
-                const uint8_t curve = in.take<uint8_t>();
-                s.iCurve = curve < 200 ? 1 << (curve % 5) : static_cast<int32_t>(curve) - 220;
+                s.rtEnd = byte() < 16 ? time()
+                                      : static_cast<int64_t>(static_cast<uint64_t>(s.rtStart) +
+                                                             in.ConsumeIntegral<uint16_t>() * 100u);
+                s.valStart = value();
+                s.valEnd = value();
+                const auto curve = byte();
+                s.iCurve = curve < 200 ? 1 << (curve % 5) : curve - 220;
                 s.flags = 0;
             }
             timeline.addEnvelope(index, segments.data(), segments.size());
-            break;
-        }
-        case 2: {
-            const uint32_t index = takeIndex(in);
-            const int64_t start = takeTime(in);
-            timeline.flushEnvelope(index, start, takeTime(in));
-            break;
-        }
-        case 3: {
-            const int64_t from = takeTime(in) / 100;
-            const int64_t to = in.take<uint8_t>() < 8 ? takeTime(in) : from + in.take<uint16_t>();
+        } else if (op == 2) {
+            const int64_t start = time();
+            timeline.flushEnvelope(index, start, time());
+        } else if (op == 3) {
+            const int64_t from = time() / 100;
+            const int64_t to = byte() < 8 ? time() : from + in.ConsumeIntegral<uint16_t>();
             timeline.changeTimes(from, to, times);
             check(std::is_sorted(times.begin(), times.end()));
             for (int64_t t : times)
                 check(t >= from && t < to && t - from < AutomationTimeline::kMaxQueryFrames);
-            break;
-        }
-        case 4: {
-            timeline.changedParameters(takeTime(in) / 100, changes);
-            int32_t previous = -1;
-            for (const ParamChange& c : changes) {
-                check(c.index > previous && c.index < pellucer::kNumParams);
-                check(inUnitRange(c.value));
-                previous = c.index;
-            }
-            break;
-        }
-        case 5: {
-            float value = 0.0f;
-            const uint32_t index = takeIndex(in);
-            if (timeline.getParam(index, &value) == pellucer::dx::AutomationResult::ok)
-                check(inUnitRange(value));
-            break;
-        }
-        case 6: {
-            const uint32_t index = takeIndex(in);
-            const float value = takeValue(in);
-            switch (in.take<uint8_t>() % 3) {
-            case 0:
-                timeline.beginCapture(&index, 1);
-                break;
-            case 1:
-                timeline.paramsChanged(&index, 1, &value);
-                break;
-            default:
-                timeline.endCapture(&index, 1);
-                break;
-            }
-            break;
-        }
-        case 7:
-            timeline.setSampleRate(in.take<uint8_t>() < 128 ? in.take<uint32_t>()
-                                                            : 8000u * (1 + in.take<uint8_t>() % 24));
-            break;
-        default:
+        } else if (op == 4) {
+            timeline.changedParameters(time() / 100, changes);
+            for (size_t i = 0; i < changes.size(); ++i)
+                check(changes[i].index > (i == 0 ? -1 : changes[i - 1].index) &&
+                      changes[i].index < pellucer::kNumParams && inUnitRange(changes[i].value));
+        } else if (op == 5) {
+            float v = 0.0f;
+            if (timeline.getParam(index, &v) == pellucer::dx::AutomationResult::ok)
+                check(inUnitRange(v));
+        } else if (op == 6) { // a capture: begin, change, end
+            const float v = value();
+            const auto what = byte() % 3;
+            what == 0 ? timeline.beginCapture(&index, 1)
+                      : what == 1 ? timeline.paramsChanged(&index, 1, &v) : timeline.endCapture(&index, 1);
+        } else if (op == 7) {
+            timeline.setSampleRate(byte() < 128 ? in.ConsumeIntegral<uint32_t>() : 8000u * (1 + byte() % 24));
+        } else {
             for (uint32_t i = 0; i < static_cast<uint32_t>(pellucer::kNumParams); ++i)
                 check(inUnitRange(timeline.effectiveValue(i)));
-            break;
         }
     }
     return 0;

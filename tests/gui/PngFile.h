@@ -1,10 +1,8 @@
 #pragma once
 
 // A small PNG writer for the pictures tests leave behind (screenshots of windows under Wine):
-// 8-bit RGB, every row unfiltered, the image data in stored (uncompressed) deflate blocks. The
-// files are large but exact, and any viewer or ImageMagick reads them.
+// 8-bit RGB, rows unfiltered, the image data in stored (uncompressed) deflate blocks.
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -14,11 +12,9 @@
 
 namespace pellucer::gui::test {
 
-/// CRC-32 as PNG chunks use it (polynomial 0xEDB88320, reflected, inverted).
-uint32_t pngCrc32(std::span<const uint8_t> bytes);
-/// Adler-32 as the zlib stream inside a PNG ends with it.
-uint32_t adler32(std::span<const uint8_t> bytes);
-/// The whole PNG file of `image` (alpha dropped). Empty for an empty image.
+uint32_t pngCrc32(std::span<const uint8_t> bytes); ///< as PNG chunks end with it
+uint32_t adler32(std::span<const uint8_t> bytes);  ///< as the zlib stream inside a PNG ends with it
+/// The whole PNG file of `image` (alpha dropped); empty for an empty image.
 std::vector<uint8_t> encodePng(const PixelBuffer& image);
 /// Writes encodePng(image) to `path`; false when the image is empty or the file cannot be written.
 bool writePng(const std::filesystem::path& path, const PixelBuffer& image);

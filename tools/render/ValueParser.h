@@ -44,6 +44,9 @@ ParsedValue parseParameterValue(int32_t index, std::string_view text, bool delay
 /// completing a sentence that starts with the text ("is not a module order: ...").
 bool parseOrderCode(std::string_view text, int32_t& code, std::string& error);
 
+/// UTF-16 text (the skin's words, the editor's readouts) as UTF-8.
+std::string utf8(const std::u16string& text);
+
 /// Strict decimal number (no unit, no words): "120", "-3.5", "+1e-3". False for anything else.
 bool parseNumber(std::string_view text, double& value);
 

@@ -1,16 +1,8 @@
-// The module as an in-process COM server, driven through its exports as COM does: the class
-// objects handed out by DllGetClassObject, their IClassFactory, and DllCanUnloadNow.
-
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <cstdint>
+// The module as an in-process COM server, through its exports as COM drives it: class objects,
+// their factories (aggregation rules, error codes), LockServer and DllCanUnloadNow.
 
 #include <ocidl.h>
-#include <strmif.h>
 
-#include "dx/server/Identifiers.h"
 #include "tests/dx/win32/DxTestSupport.h"
 
 namespace pellucer::dx::test {
@@ -19,214 +11,121 @@ namespace {
 // Any well-formed CLSID that the module does not serve.
 constexpr GUID kForeignClsid = {0x6bd0e4a1, 0x3f55, 0x4c2a, {0x9e, 0x61, 0x0d, 0x2b, 0x7c, 0x44, 0x90, 0x13}};
 
-void* const kSentinel = reinterpret_cast<void*>(static_cast<uintptr_t>(0x5A5A5A5A));
-
-/// The class object of `clsid`; fails the test when there is none.
-IClassFactory* factoryOf(REFCLSID clsid) {
-    void* object = nullptr;
-    const HRESULT result = getClassObject(clsid, IID_IClassFactory, &object);
-    EXPECT_EQ(result, S_OK);
-    return static_cast<IClassFactory*>(object);
-}
-
-/// An outer object for aggregation: counts the references its inner object takes.
-class CountingOuter final : public IUnknown {
-public:
+/// An outer object for aggregation: counts the references its inner object takes on it.
+struct CountingOuter final : IUnknown {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown))
-            return E_NOINTERFACE;
-        *object = this;
-        AddRef();
-        return S_OK;
+        if (IsEqualIID(iid, IID_IUnknown))
+            return *object = this, AddRef(), S_OK;
+        return inner->QueryInterface(iid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
     ULONG STDMETHODCALLTYPE Release() override { return --references; }
-
     ULONG references = 1;
+    IUnknown* inner = nullptr;
 };
 
-TEST(ComServer, ClassObjectAnswersOnlyForItsClassesAndFactoryInterfaces) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    void* object = kSentinel;
-    EXPECT_EQ(getClassObject(kForeignClsid, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(object, nullptr);
-    object = kSentinel;
-    EXPECT_EQ(getClassObject(kForeignClsid, IID_IUnknown, &object), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(object, nullptr);
+class ComServer : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, moduleCanUnloadNow()) << "an earlier test left objects behind"; }
+    void TearDown() override { EXPECT_EQ(S_OK, moduleCanUnloadNow()) << "objects left behind"; }
+    static ComPtr<IClassFactory> factoryOf(REFCLSID clsid) {
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(S_OK, getClassObject(clsid, IID_IClassFactory, &factory));
+        return factory;
+    }
+};
 
+TEST_F(ComServer, ClassObjectsAreFactoriesOfTheModulesTwoClassesAndKeepItLoaded) {
     // The interface is checked before the class: a class object is all this entry hands out.
-    for (const GUID* clsid : {&kClsidEffectFilter, &kClsidPropertyPage, &kForeignClsid}) {
-        object = kSentinel;
-        EXPECT_EQ(getClassObject(*clsid, IID_IPersist, &object), E_NOINTERFACE);
-        EXPECT_EQ(object, nullptr);
-        EXPECT_EQ(getClassObject(*clsid, IID_IBaseFilter, &object), E_NOINTERFACE);
+    const struct {
+        const GUID* clsid;
+        const IID* iid;
+        HRESULT expected;
+    } cases[] = {{&kForeignClsid, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE},
+                 {&kForeignClsid, &IID_IUnknown, CLASS_E_CLASSNOTAVAILABLE},
+                 {&kForeignClsid, &IID_IPersist, E_NOINTERFACE},
+                 {&kClsidEffectFilter, &IID_IBaseFilter, E_NOINTERFACE},
+                 {&kClsidPropertyPage, &IID_IPropertyPage, E_NOINTERFACE},
+                 {&kClsidEffectFilter, &IID_IClassFactory, S_OK}, {&kClsidEffectFilter, &IID_IUnknown, S_OK},
+                 {&kClsidPropertyPage, &IID_IClassFactory, S_OK}, {&kClsidPropertyPage, &IID_IUnknown, S_OK}};
+    for (const auto& c : cases) {
+        void* object = this;
+        EXPECT_EQ(c.expected, getClassObject(*c.clsid, *c.iid, &object)) << "case " << (&c - cases);
+        EXPECT_EQ(c.expected == S_OK, object != nullptr);
+        EXPECT_TRUE(object == nullptr || static_cast<IUnknown*>(object)->Release() == 0) << "one reference handed out";
     }
-    EXPECT_EQ(getClassObject(kClsidEffectFilter, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(E_POINTER, getClassObject(kClsidEffectFilter, IID_IClassFactory, nullptr));
 
-    // Both classes are served, through either interface.
-    for (const GUID* clsid : {&kClsidEffectFilter, &kClsidPropertyPage}) {
-        for (const IID* iid : {&IID_IClassFactory, &IID_IUnknown}) {
-            object = nullptr;
-            ASSERT_EQ(getClassObject(*clsid, *iid, &object), S_OK);
-            ASSERT_NE(object, nullptr);
-            EXPECT_EQ(static_cast<IUnknown*>(object)->Release(), 0u);
-        }
-    }
+    // A factory counts its references and keeps the module loaded, and so do the host's locks.
+    ComPtr<IClassFactory> factory = factoryOf(kClsidEffectFilter);
+    ComPtr<IUnknown> asUnknown;
+    void* other = this;
+    ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, &asUnknown));
+    EXPECT_EQ(static_cast<IUnknown*>(factory.Get()), asUnknown.Get());
+    EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IPersist, &other));
+    EXPECT_EQ(nullptr, other);
+    EXPECT_EQ(3u, factory->AddRef());
+    EXPECT_EQ(2u, factory->Release());
+    EXPECT_EQ(S_FALSE, moduleCanUnloadNow());
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    factory = factoryOf(kClsidPropertyPage);
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    asUnknown.Reset();
+    factory.Reset();
+    EXPECT_EQ(S_FALSE, moduleCanUnloadNow()) << "one lock is left";
+    EXPECT_EQ(S_OK, factoryOf(kClsidEffectFilter)->LockServer(FALSE));
 }
 
-TEST(ComServer, FactoryCountsItsReferences) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    IClassFactory* factory = factoryOf(kClsidEffectFilter);
-    ASSERT_NE(factory, nullptr);
-    // DllGetClassObject took the first reference.
-    EXPECT_EQ(factory->AddRef(), 2u);
-
-    void* asFactory = nullptr;
-    ASSERT_EQ(factory->QueryInterface(IID_IClassFactory, &asFactory), S_OK);
-    EXPECT_EQ(asFactory, factory);
-    void* asUnknown = nullptr;
-    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, &asUnknown), S_OK);
-    EXPECT_EQ(asUnknown, static_cast<IUnknown*>(factory));
-
-    void* other = kSentinel;
-    EXPECT_EQ(factory->QueryInterface(IID_IPersist, &other), E_NOINTERFACE);
-    EXPECT_EQ(other, nullptr);
-    EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
-
-    // Two queries answered: four references in all.
-    EXPECT_EQ(factory->Release(), 3u);
-    EXPECT_EQ(factory->Release(), 2u);
-    EXPECT_EQ(factory->Release(), 1u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory->Release(), 0u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, CreateInstanceRefusesBadArguments) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    for (const GUID* clsid : {&kClsidEffectFilter, &kClsidPropertyPage}) {
-        IClassFactory* factory = factoryOf(*clsid);
-        ASSERT_NE(factory, nullptr);
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
-
+TEST_F(ComServer, FactoriesBuildTheirObjectsAndRefuseWhatAggregationForbids) {
+    const struct {
+        const GUID* clsid;
+        const IID* iid;
+    } classes[] = {{&kClsidEffectFilter, &IID_IBaseFilter}, {&kClsidPropertyPage, &IID_IPropertyPage}};
+    for (const auto& c : classes) {
+        ComPtr<IClassFactory> factory = factoryOf(*c.clsid);
+        ASSERT_TRUE(factory);
+        EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
         // An aggregated object gives its outer object only its own IUnknown.
         CountingOuter outer;
-        void* object = kSentinel;
-        EXPECT_EQ(factory->CreateInstance(&outer, IID_IBaseFilter, &object), E_NOINTERFACE);
-        EXPECT_EQ(object, nullptr);
-        object = kSentinel;
-        EXPECT_EQ(factory->CreateInstance(&outer, IID_IPropertyPage, &object), E_NOINTERFACE);
-        EXPECT_EQ(object, nullptr);
-        EXPECT_EQ(outer.references, 1u);
-
-        EXPECT_EQ(factory->Release(), 0u);
+        void* object = this;
+        EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(&outer, *c.iid, &object));
+        EXPECT_EQ(nullptr, object);
+        EXPECT_EQ(1u, outer.references);
+        // An object asked for an interface it lacks ends at once.
+        object = this;
+        EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory, &object));
+        EXPECT_EQ(nullptr, object);
+        // The object comes with one reference (TearDown finds it gone), which keeps the module.
+        ComPtr<IUnknown> built;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, *c.iid, &built));
+        factory.Reset();
+        EXPECT_EQ(S_FALSE, moduleCanUnloadNow());
     }
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
 }
 
-TEST(ComServer, FactoryBuildsTheEffectFilter) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    IClassFactory* factory = factoryOf(kClsidEffectFilter);
-    ASSERT_NE(factory, nullptr);
-    void* object = kSentinel;
-    const HRESULT result = factory->CreateInstance(nullptr, IID_IBaseFilter, &object);
-    ASSERT_EQ(result, S_OK);
-    ASSERT_NE(object, nullptr);
-    auto* filter = static_cast<IBaseFilter*>(object);
-    CLSID clsid{};
-    EXPECT_EQ(filter->GetClassID(&clsid), S_OK);
-    EXPECT_TRUE(IsEqualCLSID(clsid, kClsidEffectFilter));
-
-    // The factory hands out the one reference the query took.
-    EXPECT_EQ(filter->AddRef(), 2u);
-    EXPECT_EQ(filter->Release(), 1u);
-    EXPECT_EQ(factory->Release(), 0u);
-    // The filter alone keeps the module in memory.
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(filter->Release(), 0u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, ObjectWhoseInterfaceIsRefusedIsDestroyed) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    IClassFactory* factory = factoryOf(kClsidEffectFilter);
-    ASSERT_NE(factory, nullptr);
-    void* object = kSentinel;
-    // A filter is built, asked for an interface no filter has, and ends at once.
-    const HRESULT result = factory->CreateInstance(nullptr, IID_IClassFactory, &object);
-    factory->Release();
-    EXPECT_EQ(result, E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, AggregatedFilterDelegatesToItsOuterObject) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    IClassFactory* factory = factoryOf(kClsidEffectFilter);
-    ASSERT_NE(factory, nullptr);
+TEST_F(ComServer, AnAggregatedFilterCountsOnItsOuterObjectAndAnswersWithItsIdentity) {
     CountingOuter outer;
-    void* object = nullptr;
-    const HRESULT result = factory->CreateInstance(&outer, IID_IUnknown, &object);
-    factory->Release();
-    ASSERT_EQ(result, S_OK);
-    auto* inner = static_cast<IUnknown*>(object);
-    ASSERT_NE(inner, nullptr);
-
-    // Interfaces of the inner object count their references on the outer object.
-    void* filterObject = nullptr;
-    ASSERT_EQ(inner->QueryInterface(IID_IBaseFilter, &filterObject), S_OK);
-    EXPECT_EQ(outer.references, 2u);
-    static_cast<IBaseFilter*>(filterObject)->Release();
-    EXPECT_EQ(outer.references, 1u);
-
-    EXPECT_EQ(inner->Release(), 0u);
-    EXPECT_EQ(outer.references, 1u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, FactoryBuildsThePropertyPage) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    IClassFactory* factory = factoryOf(kClsidPropertyPage);
-    ASSERT_NE(factory, nullptr);
-    void* object = kSentinel;
-    const HRESULT result = factory->CreateInstance(nullptr, IID_IPropertyPage, &object);
-    factory->Release();
-    ASSERT_EQ(result, S_OK);
-    ASSERT_NE(object, nullptr);
-    auto* page = static_cast<IPropertyPage*>(object);
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(page->Release(), 0u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, CanUnloadOnlyWhenUnlockedAndIdle) {
-    ASSERT_NE(pellucerModule(), nullptr);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
-
-    IClassFactory* factory = factoryOf(kClsidPropertyPage);
-    ASSERT_NE(factory, nullptr);
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory->Release(), 0u);
-    // Two locks: the factory is gone, but the host asked to keep the module.
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-
-    factory = factoryOf(kClsidEffectFilter);
-    ASSERT_NE(factory, nullptr);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    EXPECT_EQ(factory->Release(), 0u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-
-    factory = factoryOf(kClsidEffectFilter);
-    ASSERT_NE(factory, nullptr);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory->Release(), 0u);
-    EXPECT_EQ(moduleCanUnloadNow(), S_OK);
+    ASSERT_EQ(S_OK, factoryOf(kClsidEffectFilter)
+                        ->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
+    // Every interface a host may keep alone, the media parameters' and the sequencer's included.
+    const IID* iids[] = {&IID_IBaseFilter,      &IID_IPersistStream,      &IID_IMediaParamInfo,     &kIidMediaParams,
+                         &kIidParamsUICallback, &kIidParamsSetUICallback, &kIidSequencerIntegration};
+    for (const IID* const& iid : iids) {
+        SCOPED_TRACE(&iid - iids);
+        IUnknown* face = nullptr;
+        IUnknown* identity = nullptr;
+        ASSERT_EQ(S_OK, outer.QueryInterface(*iid, reinterpret_cast<void**>(&face)));
+        EXPECT_EQ(2u, outer.references);
+        ASSERT_EQ(S_OK, face->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+        EXPECT_EQ(static_cast<IUnknown*>(&outer), identity);
+        EXPECT_EQ(3u, outer.references);
+        identity->Release();
+        face->Release();
+        EXPECT_EQ(1u, outer.references);
+    }
+    EXPECT_EQ(0u, outer.inner->Release());
+    EXPECT_EQ(1u, outer.references);
 }
 
 } // namespace
