@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,11 +13,14 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/ChannelStripEffect.h"
@@ -174,8 +178,9 @@ protected:
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     // The tool run by the shell, after the shell commands `shell` if any.
-    ToolRun run(const std::vector<std::string>& args, const std::string& shell = "") const {
-        std::string command = shell + quoted(PELLUCER_RENDER_TOOL);
+    ToolRun run(const std::vector<std::string>& args, const std::string& shell = "",
+                const char* tool = PELLUCER_RENDER_TOOL) const {
+        std::string command = shell + quoted(tool);
         for (const std::string& a : args)
             command += " " + quoted(a);
         const std::string out = path("stdout.txt"), err = path("stderr.txt");
@@ -200,6 +205,24 @@ protected:
         Audio audio{reader.format(), std::vector<float>(static_cast<size_t>(reader.frames() * reader.format().channels))};
         EXPECT_EQ(reader.read(audio.samples.data(), reader.frames()), reader.frames());
         return audio;
+    }
+
+    // The renderer started in the background with the signals' default actions, as from a terminal.
+    pid_t start(std::vector<std::string> args) const {
+        args.insert(args.begin(), PELLUCER_RENDER_TOOL);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+                ::signal(signal, SIG_DFL);
+            ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        return pid;
     }
 
     // Nothing but the named files in the folder: no output, no temporary file left behind.
@@ -409,7 +432,48 @@ TEST_F(RenderTool, OutputsNeverDestroyTheInputOrAnEarlierResult) {
     expectOnly({"in.wav", "sub", "link.wav", "hard.wav", "out.wav", "out-link.wav"});
 }
 
-} // namespace
-} // namespace pellucer::render
 
 #endif // PELLUCER_RENDER_TOOL
+
+// Interrupted, ended or hung up on mid-render, the tool leaves neither its output nor a
+// temporary file.
+TEST_F(RenderTool, StopSignalsLeaveNothingBehind) {
+    write("in.wav", testSignal(1, 8000, 100, FileType::Wav, SampleFormat::Pcm16));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        const pid_t pid = start({"--tail", "3600", "--save-state", path("s.fxp"), path("in.wav"), path("out.wav")});
+        bool started = false; // once its temporary output exists
+        for (int i = 0; i < 1000 && !started; ++i, ::usleep(10000))
+            for (const auto& entry : fs::directory_iterator(dir_))
+                started = started || entry.path().filename().string().starts_with(".out.wav.");
+        ::kill(pid, started ? signal : SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(started);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        expectOnly({"in.wav"});
+    }
+}
+
+// pellucer-compare: a NaN on either side, or an infinity the other side does not match, is a
+// difference like any other.
+TEST_F(RenderTool, CompareCountsNonFiniteSamplesAsDifferences) {
+    Audio audio = testSignal(1, 44100, 100, FileType::Wav, SampleFormat::Float32);
+    write("clean.wav", audio);
+    audio.samples[50] = NAN;
+    write("nan.wav", audio);
+    audio.samples[50] = INFINITY;
+    write("inf.wav", audio);
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"nan.wav", "clean.wav", 1}, {"clean.wav", "nan.wav", 1}, {"nan.wav", "nan.wav", 1},
+        {"inf.wav", "clean.wav", 1}, {"inf.wav", "inf.wav", 0},
+    };
+    for (const auto& [a, b, status] : cases) {
+        const ToolRun r = run({"--offset", "0", path(a), path(b)}, "", PELLUCER_COMPARE_TOOL);
+        EXPECT_EQ(r.status, status) << a << " " << b << ": " << r.out << r.err;
+        EXPECT_EQ(r.out.starts_with("max difference inf"), status == 1) << r.out;
+    }
+}
+
+} // namespace
+} // namespace pellucer::render

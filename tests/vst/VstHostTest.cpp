@@ -10,6 +10,7 @@
 #include <iterator>
 #include <numeric>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -448,4 +449,33 @@ TEST(VstSignal, EveryProgramSoundsAtEveryRate) {
                                                                    << finite << ", peak " << loudest << ", tail " << tail;
         }
     }
+}
+
+// The shortest attack is instant through the parameter path too (the 32-bit value 0.0 means
+// 0.1 ms): a step from -40 to 0 dBFS on the crest of a sine is caught at once, with no click
+// above the level the compressor settles at. Five factory programs use that attack.
+TEST(VstSignal, TheFastestAttackCatchesAStepAtOnce) {
+    ASSERT_NE(entry, nullptr);
+    const double period = 44100.0 / 440.0;
+    const size_t crest = 44100 + static_cast<size_t>(period / 4.0 + 0.5); // after a second at -40 dB
+    std::vector<float> in(crest + 22050);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<float>((i < crest ? 0.01 : 1.0) * std::sin(2.0 * std::numbers::pi * static_cast<double>(i) / period));
+    const auto peakOf = [](const std::vector<float>& s, size_t from, size_t to) {
+        return static_cast<double>(std::fabs(*std::max_element(
+            s.begin() + from, s.begin() + to, [](float a, float b) { return std::fabs(a) < std::fabs(b); })));
+    };
+    int tested = 0;
+    for (VstInt32 program = 0; program < kPrograms; ++program) {
+        AEffect* e = openAt(44100.0f, program);
+        if (e->getParameter(e, pellucer::kCompanderAttack) == 0.0f && e->getParameter(e, pellucer::kCompanderEnable) >= 0.5f) {
+            ++tested;
+            const std::vector<float> out = renderThrough(e, in); // left channel first
+            const size_t at = crest + 44;                        // the step as it leaves, after the latency
+            const double onset = peakOf(out, at, at + 441), settled = peakOf(out, at + 11025, in.size());
+            EXPECT_LT(20.0 * std::log10(onset / settled), 1.0) << kBank[program].name;
+        }
+        dispatch(e, effClose);
+    }
+    EXPECT_EQ(tested, 5);
 }
