@@ -432,9 +432,6 @@ TEST_F(RenderTool, OutputsNeverDestroyTheInputOrAnEarlierResult) {
     expectOnly({"in.wav", "sub", "link.wav", "hard.wav", "out.wav", "out-link.wav"});
 }
 
-
-#endif // PELLUCER_RENDER_TOOL
-
 // Interrupted, ended or hung up on mid-render, the tool leaves neither its output nor a
 // temporary file.
 TEST_F(RenderTool, StopSignalsLeaveNothingBehind) {
@@ -477,3 +474,5 @@ TEST_F(RenderTool, CompareCountsNonFiniteSamplesAsDifferences) {
 
 } // namespace
 } // namespace pellucer::render
+
+#endif // PELLUCER_RENDER_TOOL
