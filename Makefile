@@ -8,6 +8,7 @@
 #   make gallery  every skin image and control state in one picture: docs/gallery.png
 #   make screenshots  the editor under Wine and Xvfb, playing a sung vowel: docs/screenshots/*.png
 #   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for a while
+#   make reference-renders  the renders the tests hold the sound to: tests/data/reference/
 #   make mutants  seed each fault of tools/mutants/faults.txt alone: which do the native tests catch?
 #   make deps     install the Debian packages that are missing
 #   make clean    remove build/ and dist/
@@ -91,7 +92,7 @@ echo "=== build/linux: tests under ASan/UBSan"; \
 $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
-.PHONY: all deps deps-native demo host-check skin gallery screenshots test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
+.PHONY: all deps deps-native demo host-check reference-renders skin gallery screenshots test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
 	build-release dist fuzz mutants
 
 all: dist
@@ -195,6 +196,12 @@ host-check: deps-native build-release
 	@$(call copy_module,$(RELEASE),linux-x86_64,Pellucer.so)
 	@cp $(RELEASE)/tools/pellucer-render $(DIST_DIR)/linux-x86_64/
 	@$(CURDIR)/tools/host-check.sh $(RELEASE) $(DIST_DIR)/linux-x86_64
+
+# The sound the tests hold the engine to: renders of tests/data/reference/voice-excerpt.wav
+# through a few factory programs. Make them again only for a change of sound that is meant.
+reference-renders: deps-native $(RELEASE)/.configured
+	$(CMAKE) --build $(RELEASE) --target pellucer_render
+	@$(CURDIR)/tools/make-reference-renders.sh $(RELEASE)/tools/pellucer-render
 
 # libFuzzer targets (clang from Debian); each runs FUZZ_SECONDS on its own corpus in build/fuzz.
 FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$(CURDIR)

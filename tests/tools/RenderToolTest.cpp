@@ -18,6 +18,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -469,6 +471,33 @@ TEST_F(RenderTool, CompareCountsNonFiniteSamplesAsDifferences) {
         const ToolRun r = run({"--offset", "0", path(a), path(b)}, "", PELLUCER_COMPARE_TOOL);
         EXPECT_EQ(r.status, status) << a << " " << b << ": " << r.out << r.err;
         EXPECT_EQ(r.out.starts_with("max difference inf"), status == 1) << r.out;
+    }
+}
+
+// Contrasting factory programs render the committed voice excerpt as they did when the
+// references were made (tools/make-reference-renders.sh): within 1e-6, the 24-bit references' own
+// rounding (6e-8) included. Speed work must leave the sound alone; a change of sound is made on
+// purpose, with new references.
+TEST_F(RenderTool, FactoryProgramsSoundAsTheyDid) {
+    const fs::path dir = fs::path(PELLUCER_SOURCE_DIR) / "tests" / "data" / "reference";
+    std::map<std::string, std::vector<std::string>> lists;
+    std::istringstream text(slurp(dir / "renders.txt"));
+    for (std::string line; std::getline(text, line);) {
+        const size_t equals = line.find('=');
+        if (!line.starts_with("#") && equals != std::string::npos) {
+            std::istringstream words(line.substr(equals + 1));
+            lists[line.substr(0, equals)] = {std::istream_iterator<std::string>(words), {}};
+        }
+    }
+    ASSERT_GE(lists["PROGRAMS"].size(), 5u);
+    for (const std::string& program : lists["PROGRAMS"]) {
+        std::vector<std::string> args{"--program", program, "--bits", "float", "-q"};
+        args.insert(args.end(), lists["OPTIONS"].begin(), lists["OPTIONS"].end());
+        args.insert(args.end(), {(dir / "voice-excerpt.wav").string(), path(program + ".wav")});
+        ASSERT_EQ(run(args).status, 0) << "program " << program;
+        const ToolRun c = run({"--offset", "0", "--tolerance", "1e-6", (dir / (program + ".flac")).string(),
+                               path(program + ".wav")}, "", PELLUCER_COMPARE_TOOL);
+        EXPECT_EQ(c.status, 0) << "program " << program << ": " << c.out << c.err;
     }
 }
 
