@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -87,7 +88,12 @@ void runStrip(benchmark::State& state, const SetUp& setUp) {
     for (size_t b = 0, position = 0; b < secondBlocks; ++b, position = (position + kBlock) % signalFrames)
         timeBlock(inL.data() + position, inR.data() + position);
 
+    // Besides the mean, the best pass through the signal (the burst and its silence, or the
+    // looped signal once round): this machine is shared, and the best pass steps around the
+    // slow phases that other work on the same core brings.
     size_t position = 0;
+    double pass = 0.0, bestPass = 1e300;
+    const double passFrames = burst ? 11.0 * static_cast<double>(signalFrames) : static_cast<double>(signalFrames);
     double seconds = 0.0, burstSeconds = 0.0, silenceSeconds = 0.0;
     double frames = 0.0, burstFrames = 0.0, silenceFrames = 0.0;
     for (auto _ : state) {
@@ -101,16 +107,24 @@ void runStrip(benchmark::State& state, const SetUp& setUp) {
             burstFrames += static_cast<double>(signalFrames);
             silenceFrames += 10.0 * static_cast<double>(secondBlocks * kBlock);
             frames = burstFrames + silenceFrames;
+            bestPass = std::min(bestPass, elapsed);
         } else {
             elapsed = timeBlock(inL.data() + position, inR.data() + position);
             position = (position + kBlock) % signalFrames;
             frames += kBlock;
+            pass += elapsed;
+            if (position == 0) {
+                bestPass = std::min(bestPass, pass);
+                pass = 0.0;
+            }
         }
         state.SetIterationTime(elapsed);
         seconds += elapsed;
     }
     state.counters["ns_per_stereo_frame"] = seconds * 1e9 / frames;
     state.counters["realtime_factor"] = frames / setUp.sampleRate / seconds;
+    if (frames >= passFrames)
+        state.counters["best_ns_per_frame"] = bestPass * 1e9 / passFrames;
     if (burst) {
         state.counters["burst_ns_per_frame"] = burstSeconds * 1e9 / burstFrames;
         state.counters["silence_ns_per_frame"] = silenceSeconds * 1e9 / silenceFrames;
