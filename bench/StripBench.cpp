@@ -3,15 +3,16 @@
 // alone (the spine plus that stage: a stage that is off costs nothing once its fade is over),
 // the comparable chain, everything on at 44.1, 96 and 192 kHz and in double precision, the
 // bypassed plug-in, and a loud burst followed by ten seconds of digital silence (its two costs
-// reported apart, so that a slowdown on decaying tails shows). Run with `make bench`.
+// reported apart, so that a slowdown on decaying tails shows). Beside the mean, each reports its
+// best pass through the signal (bench/BestPass.h). Run with `make bench`.
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <vector>
 
+#include "bench/BestPass.h"
 #include "bench/StripSettings.h"
 #include "core/ChannelStripEffect.h"
 
@@ -88,12 +89,9 @@ void runStrip(benchmark::State& state, const SetUp& setUp) {
     for (size_t b = 0, position = 0; b < secondBlocks; ++b, position = (position + kBlock) % signalFrames)
         timeBlock(inL.data() + position, inR.data() + position);
 
-    // Besides the mean, the best pass through the signal (the burst and its silence, or the
-    // looped signal once round): this machine is shared, and the best pass steps around the
-    // slow phases that other work on the same core brings.
+    // A pass: the burst and its silence, or the looped signal once round.
+    BestPass best(static_cast<double>(signalFrames) * (burst ? 11.0 : 1.0));
     size_t position = 0;
-    double pass = 0.0, bestPass = 1e300;
-    const double passFrames = burst ? 11.0 * static_cast<double>(signalFrames) : static_cast<double>(signalFrames);
     double seconds = 0.0, burstSeconds = 0.0, silenceSeconds = 0.0;
     double frames = 0.0, burstFrames = 0.0, silenceFrames = 0.0;
     for (auto _ : state) {
@@ -107,24 +105,19 @@ void runStrip(benchmark::State& state, const SetUp& setUp) {
             burstFrames += static_cast<double>(signalFrames);
             silenceFrames += 10.0 * static_cast<double>(secondBlocks * kBlock);
             frames = burstFrames + silenceFrames;
-            bestPass = std::min(bestPass, elapsed);
+            best.add(elapsed, 11.0 * static_cast<double>(signalFrames));
         } else {
             elapsed = timeBlock(inL.data() + position, inR.data() + position);
             position = (position + kBlock) % signalFrames;
             frames += kBlock;
-            pass += elapsed;
-            if (position == 0) {
-                bestPass = std::min(bestPass, pass);
-                pass = 0.0;
-            }
+            best.add(elapsed, kBlock);
         }
         state.SetIterationTime(elapsed);
         seconds += elapsed;
     }
     state.counters["ns_per_stereo_frame"] = seconds * 1e9 / frames;
     state.counters["realtime_factor"] = frames / setUp.sampleRate / seconds;
-    if (frames >= passFrames)
-        state.counters["best_ns_per_frame"] = bestPass * 1e9 / passFrames;
+    best.report(state);
     if (burst) {
         state.counters["burst_ns_per_frame"] = burstSeconds * 1e9 / burstFrames;
         state.counters["silence_ns_per_frame"] = silenceSeconds * 1e9 / silenceFrames;
