@@ -3,7 +3,9 @@
 #   make          build/linux, build/win64, build/win32 and build/release, and the modules in dist/
 #   make test     the same, then every test: native under ASan/UBSan, Windows x64 under Wine,
 #                 and the export checks of every module
-#   make bench    build/release (native Release) and run the benchmarks
+#   make bench    build/release (native Release) and run the benchmarks, then the timing host
+#                 against the peer plug-ins when they are installed
+#   make bench-peers  install the peer plug-ins (zam-plugins, lsp-plugins-vst) and time them
 #   make skin     draw the skin's images again into skin/ (commit them; a test checks they match)
 #   make gallery  every skin image and control state in one picture: docs/gallery.png
 #   make screenshots  the editor under Wine and Xvfb, playing a sung vowel: docs/screenshots/*.png
@@ -22,6 +24,7 @@ CTEST      ?= ctest
 GENERATOR  ?= Ninja
 CTEST_JOBS ?= 2
 BENCH_ARGS ?=
+BENCH_SECONDS ?= 20
 
 BUILD_DIR := build
 DIST_DIR  := dist
@@ -48,6 +51,10 @@ DEBIAN_PACKAGES := \
 # Enough for the native Release build (the renderer, the Linux module, the benchmarks): what
 # `make demo` needs on a fresh machine, without the cross compilers and Wine.
 NATIVE_PACKAGES := make cmake ninja-build g++ pkg-config googletest libbenchmark-dev libsndfile1-dev
+
+# Linux VST2 plug-ins the timing host compares the strip with (`make bench-peers`).
+PEER_PACKAGES := zam-plugins lsp-plugins-vst
+PEER_MODULES  := /usr/lib/vst/ZamAutoSat-vst.so /usr/lib/vst/lsp-plugins/compressor-stereo.so
 
 # Sanitizer settings for the native tests; override from the environment if needed.
 ASAN_CHECKS   := detect_leaks=1:detect_stack_use_after_return=1
@@ -92,7 +99,7 @@ echo "=== build/linux: tests under ASan/UBSan"; \
 $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
-.PHONY: all deps deps-native demo host-check reference-renders skin gallery screenshots test test-linux test-win64 test-modules bench clean build-linux build-win64 build-win32 \
+.PHONY: all deps deps-native demo host-check reference-renders skin gallery screenshots test test-linux test-win64 test-modules bench bench-peers clean build-linux build-win64 build-win32 \
 	build-release dist fuzz mutants
 
 all: dist
@@ -163,14 +170,32 @@ test-win64: build-win64
 test-modules: build-win32 build-release
 	@$(run_module_checks)
 
+# The benchmarks pinned to CPU 1 (when there are two or more), then the timing host: the strip's
+# Linux module against a chain of peer plug-ins, BENCH_SECONDS of turns (not after a run that
+# picks benchmarks with --benchmark_filter).
+BENCH_PIN := $$(if command -v taskset >/dev/null 2>&1 && [ "$$(nproc)" -gt 1 ]; then echo taskset -c 1; fi)
+define run_timing_host
+echo "=== $(RELEASE)/bench/pellucer_timing_host --seconds $(BENCH_SECONDS) $(RELEASE)/vst/Pellucer.so"; \
+$(BENCH_PIN) $(RELEASE)/bench/pellucer_timing_host --seconds $(BENCH_SECONDS) $(RELEASE)/vst/Pellucer.so
+endef
+
 bench: build-release
 	@if [ ! -x $(RELEASE)/bench/pellucer_bench ]; then \
 		echo "no benchmarks yet (bench/*.cpp)"; exit 0; \
 	fi; \
-	pin=""; \
-	if command -v taskset >/dev/null 2>&1 && [ "$$(nproc)" -gt 1 ]; then pin="taskset -c 1"; fi; \
-	echo "=== $$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)"; \
-	$$pin $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)
+	echo "=== $(BENCH_PIN) $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS)"; \
+	$(BENCH_PIN) $(RELEASE)/bench/pellucer_bench $(BENCH_ARGS) || exit 1; \
+	if [[ "$(BENCH_ARGS)" == *--benchmark_filter* ]]; then \
+		echo "=== timing host skipped: BENCH_ARGS picks benchmarks (make bench-peers runs it alone)"; \
+	elif ls $(PEER_MODULES) >/dev/null 2>&1; then \
+		$(run_timing_host); \
+	else \
+		echo "=== timing host skipped: peer plug-ins not installed (make bench-peers installs them)"; \
+	fi
+
+bench-peers: build-release
+	@$(CURDIR)/cmake/install-deps.sh $(PEER_PACKAGES)
+	@$(run_timing_host)
 
 # The skin's images are drawn by tools/skin/pellucer-skin (Cairo) and committed in skin/; the
 # native tests check that the committed files are what the generator draws.

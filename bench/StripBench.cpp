@@ -1,104 +1,136 @@
 // Cost of the strip per stereo frame, reported as nanoseconds per frame and as a multiple of
-// real time at 44.1 kHz. Run with `make bench`.
+// real time. One runner over a table of set-ups: the spine with every stage off, each stage on
+// alone (the spine plus that stage: a stage that is off costs nothing once its fade is over),
+// the comparable chain, everything on at 44.1, 96 and 192 kHz and in double precision, the
+// bypassed plug-in, and a loud burst followed by ten seconds of digital silence (its two costs
+// reported apart, so that a slowdown on decaying tails shows). Beside the mean, each reports its
+// best pass through the signal (bench/BestPass.h). Run with `make bench`.
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
-#include <numbers>
 #include <vector>
 
+#include "bench/BestPass.h"
+#include "bench/StripSettings.h"
 #include "core/ChannelStripEffect.h"
 
 using namespace pellucer;
+using namespace pellucer::bench;
 
 namespace {
 
 constexpr int32_t kBlock = 512;
-constexpr double kSampleRate = 44100.0;
 
-// A voice-like test signal: a few partials with a slow level swell, the same on every run.
-void fillSignal(std::vector<float>& left, std::vector<float>& right) {
-    uint32_t seed = 1;
-    for (size_t i = 0; i < left.size(); ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        const double noise = (static_cast<double>(seed >> 8) / 8388608.0 - 1.0) * 0.05;
-        const double t = static_cast<double>(i) / kSampleRate;
-        const double swell = 0.3 + 0.25 * std::sin(2.0 * std::numbers::pi * 0.7 * t);
-        const double tone = std::sin(2.0 * std::numbers::pi * 220.0 * t) + 0.4 * std::sin(2.0 * std::numbers::pi * 660.0 * t);
-        left[i] = static_cast<float>(swell * tone + noise);
-        right[i] = static_cast<float>(swell * tone - noise);
-    }
+enum class Load {
+    Steady,           ///< the voice-like signal, looped
+    Bypassed,         ///< the same, with the plug-in switched off and its fade over
+    BurstThenSilence, ///< one second of the signal near full scale, then ten seconds of zeros
+};
+
+struct SetUp {
+    const char* name;
+    Settings settings;
+    double sampleRate = 44100.0;
+    Load load = Load::Steady;
+    bool doublePrecision = false;
+};
+
+const SetUp kSetUps[] = {
+    {"BM_StripNeutral", {}},
+    {"BM_StripComparableChain", kComparable},
+    {"BM_StripEverythingOn", kEverythingOn},
+    {"BM_StripAlone/InputTube", {kInputTubeOn}},
+    {"BM_StripAlone/Compander", {kCompanderOn}},
+    {"BM_StripAlone/Equaliser", {kEqualiserOn}},
+    {"BM_StripAlone/EqualiserBandTubes", {kEqualiserOn, kEqBandTubesOn}},
+    {"BM_StripAlone/DeEsser", {kDeEsserOn}},
+    {"BM_StripAlone/Doubler", {kDoublerOn}},
+    {"BM_StripAlone/Delay", {kDelayOn}},
+    {"BM_StripAlone/OutputTube", {kOutputTubeOn}},
+    {"BM_StripBypassed", kEverythingOn, 44100.0, Load::Bypassed},
+    {"BM_StripAtRate/96000", kEverythingOn, 96000.0},
+    {"BM_StripAtRate/192000", kEverythingOn, 192000.0},
+    {"BM_StripDoublePrecision", kEverythingOn, 44100.0, Load::Steady, true},
+    {"BM_StripBurstThenSilence", kEverythingOn, 44100.0, Load::BurstThenSilence},
+};
+
+void process(ChannelStripEffect& effect, float** ins, float** outs) { effect.processReplacing(ins, outs, kBlock); }
+void process(ChannelStripEffect& effect, double** ins, double** outs) {
+    effect.processDoubleReplacing(ins, outs, kBlock);
 }
 
-void runStrip(benchmark::State& state, ChannelStripEffect& effect) {
-    std::vector<float> inL(kBlock * 64), inR(kBlock * 64), outL(kBlock), outR(kBlock);
-    fillSignal(inL, inR);
-    size_t position = 0;
-    double seconds = 0.0;
-    for (auto _ : state) {
-        float* ins[2] = {inL.data() + position, inR.data() + position};
-        float* outs[2] = {outL.data(), outR.data()};
+template <typename Sample>
+void runStrip(benchmark::State& state, const SetUp& setUp) {
+    ChannelStripEffect effect(nullptr);
+    effect.setSampleRate(static_cast<float>(setUp.sampleRate));
+    applySettings(setUp.settings, [&](int32_t index, float value) { effect.setParameter(index, value); });
+    if (setUp.load == Load::Bypassed)
+        effect.setParameter(kPlugInEnable, 0.0f);
+
+    const bool burst = setUp.load == Load::BurstThenSilence;
+    const auto secondBlocks = static_cast<size_t>(setUp.sampleRate / kBlock) + 1;
+    const size_t signalFrames = (burst ? secondBlocks : 64) * kBlock;
+    std::vector<Sample> inL(signalFrames), inR(signalFrames), outL(kBlock), outR(kBlock);
+    const std::vector<Sample> zeros(kBlock);
+    fillSignal(inL, inR, setUp.sampleRate, burst ? 1.2 : 1.0);
+
+    auto timeBlock = [&](const Sample* left, const Sample* right) {
+        Sample* ins[2] = {const_cast<Sample*>(left), const_cast<Sample*>(right)};
+        Sample* outs[2] = {outL.data(), outR.data()};
         const auto start = std::chrono::steady_clock::now();
-        effect.processReplacing(ins, outs, kBlock);
+        process(effect, ins, outs);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         benchmark::DoNotOptimize(outL.data());
-        state.SetIterationTime(elapsed.count());
-        seconds += elapsed.count();
-        position = (position + kBlock) % inL.size();
+        return elapsed.count();
+    };
+    // One second first, so that the stages' enable fades and the bypass fade are over.
+    for (size_t b = 0, position = 0; b < secondBlocks; ++b, position = (position + kBlock) % signalFrames)
+        timeBlock(inL.data() + position, inR.data() + position);
+
+    // A pass: the burst and its silence, or the looped signal once round.
+    BestPass best(static_cast<double>(signalFrames) * (burst ? 11.0 : 1.0));
+    size_t position = 0;
+    double seconds = 0.0, burstSeconds = 0.0, silenceSeconds = 0.0;
+    double frames = 0.0, burstFrames = 0.0, silenceFrames = 0.0;
+    for (auto _ : state) {
+        double elapsed = 0.0;
+        if (burst) {
+            for (size_t p = 0; p < signalFrames; p += kBlock)
+                burstSeconds += timeBlock(inL.data() + p, inR.data() + p);
+            for (size_t b = 0; b < 10 * secondBlocks; ++b)
+                silenceSeconds += timeBlock(zeros.data(), zeros.data());
+            elapsed = burstSeconds + silenceSeconds - seconds;
+            burstFrames += static_cast<double>(signalFrames);
+            silenceFrames += 10.0 * static_cast<double>(secondBlocks * kBlock);
+            frames = burstFrames + silenceFrames;
+            best.add(elapsed, 11.0 * static_cast<double>(signalFrames));
+        } else {
+            elapsed = timeBlock(inL.data() + position, inR.data() + position);
+            position = (position + kBlock) % signalFrames;
+            frames += kBlock;
+            best.add(elapsed, kBlock);
+        }
+        state.SetIterationTime(elapsed);
+        seconds += elapsed;
     }
-    const auto frames = static_cast<double>(state.iterations()) * kBlock;
     state.counters["ns_per_stereo_frame"] = seconds * 1e9 / frames;
-    state.counters["realtime_factor"] = frames / kSampleRate / seconds;
+    state.counters["realtime_factor"] = frames / setUp.sampleRate / seconds;
+    best.report(state);
+    if (burst) {
+        state.counters["burst_ns_per_frame"] = burstSeconds * 1e9 / burstFrames;
+        state.counters["silence_ns_per_frame"] = silenceSeconds * 1e9 / silenceFrames;
+    }
 }
 
-// Every stage off, tubes off: the cost of the spine (conversion, noise, fades, pad, meters).
-void BM_StripNeutral(benchmark::State& state) {
-    ChannelStripEffect effect(nullptr);
-    runStrip(state, effect);
-}
-
-// Every stage on and doing work: tubes, compander, equaliser with all band tubes, de-esser,
-// doubler and a filtered feedback delay.
-void BM_StripEverythingOn(benchmark::State& state) {
-    ChannelStripEffect effect(nullptr);
-    const std::pair<int32_t, float> settings[] = {
-        {kInputTubeEnable, 1.0f},  {kInputTubeSaturation, 0.6f}, {kCompanderEnable, 1.0f},
-        {kCompressorThresh, 0.6f}, {kCompressorRatio, 0.5f},     {kExpanderThresh, 0.5f},
-        {kExpanderRatio, 0.3f},    {kCompanderAttack, 0.3f},     {kEqEnable, 1.0f},
-        {kEqTubeSaturation, 0.5f}, {kEqTubeLowEnable, 1.0f},     {kEqTubeMidEnable, 1.0f},
-        {kEqTubeHighEnable, 1.0f}, {kEqLowGain, 0.7f},           {kEqMidGain, 0.3f},
-        {kEqHighGain, 0.65f},      {kDeEsserEnable, 1.0f},       {kDeEsserDepth, 0.8f},
-        {kDoublerEnable, 1.0f},    {kDoublerPresence, 0.6f},     {kDelayEnable, 1.0f},
-        {kDelayFeedback, 0.6f},    {kDelayFilterMode, 0.5f},     {kDelayFilterFreq, 0.5f},
-        {kOutputTubeEnable, 1.0f}, {kOutputTubeSaturation, 0.4f},
-    };
-    for (auto [index, value] : settings)
-        effect.setParameter(index, value);
-    runStrip(state, effect);
-}
-
-// The jobs of a typical chain of separate plug-ins: input tube, de-esser, compressor with
-// gate, three-band equaliser, filtered delay and output tube (no doubler, no band tubes).
-void BM_StripComparableChain(benchmark::State& state) {
-    ChannelStripEffect effect(nullptr);
-    const std::pair<int32_t, float> settings[] = {
-        {kInputTubeEnable, 1.0f},  {kInputTubeSaturation, 0.6f}, {kDeEsserEnable, 1.0f},
-        {kDeEsserDepth, 0.8f},     {kCompanderEnable, 1.0f},     {kCompressorThresh, 0.6f},
-        {kCompressorRatio, 0.5f},  {kExpanderThresh, 0.5f},      {kExpanderRatio, 0.3f},
-        {kCompanderAttack, 0.3f},  {kEqEnable, 1.0f},            {kEqLowGain, 0.7f},
-        {kEqMidGain, 0.3f},        {kEqHighGain, 0.65f},         {kDelayEnable, 1.0f},
-        {kDelayFeedback, 0.6f},    {kDelayFilterMode, 0.5f},     {kDelayFilterFreq, 0.5f},
-        {kOutputTubeEnable, 1.0f}, {kOutputTubeSaturation, 0.4f},
-    };
-    for (auto [index, value] : settings)
-        effect.setParameter(index, value);
-    runStrip(state, effect);
-}
+const bool registered = [] {
+    for (const SetUp& setUp : kSetUps) {
+        auto run = setUp.doublePrecision ? &runStrip<double> : &runStrip<float>;
+        benchmark::RegisterBenchmark(setUp.name, [run, &setUp](benchmark::State& state) { run(state, setUp); })
+            ->UseManualTime();
+    }
+    return true;
+}();
 
 } // namespace
-
-BENCHMARK(BM_StripNeutral)->UseManualTime();
-BENCHMARK(BM_StripComparableChain)->UseManualTime();
-BENCHMARK(BM_StripEverythingOn)->UseManualTime();
