@@ -250,10 +250,8 @@ template <int32_t Centre, bool Mono> void DeEsser::run(double* left, double* rig
         double* chunkLeft = left + done;
         double* chunkRight = Mono ? nullptr : right + done;
         StereoPair* const fresh = history_ + kKeep;
-        for (int32_t i = 0; i < n; ++i)
-            fresh[i] = StereoPair{chunkLeft[i], Mono ? 0.0 : chunkRight[i]};
-
         for (int32_t i = 0; i < n; ++i) {
+            fresh[i] = StereoPair{chunkLeft[i], Mono ? 0.0 : chunkRight[i]};
             const StereoPair* x = fresh + i - centre; // the centre frame; x[k] is k frames later
             StereoPair a = h[0] * x[0];
 #pragma GCC unroll 16

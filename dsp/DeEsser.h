@@ -136,7 +136,7 @@ private:
     // order: the kKeep frames before the current chunk of up to kChunk frames, then the chunk.
     // After each chunk its last kKeep frames move to the front.
     static constexpr int32_t kKeep = SplitFilter::kCapacity - 1;
-    static constexpr int32_t kChunk = 128;
+    static constexpr int32_t kChunk = 256;
     // Fixed half-lengths get their own unrolled loop: up to 16 covers every split at 44.1 to
     // 96 kHz; longer filters (higher rates) take the general one.
     static constexpr int32_t kMaxFixedCentre = 16;
