@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include <emmintrin.h>
+
+#include "dsp/StereoPair.h"
 
 
 namespace pellucer {
@@ -39,6 +42,14 @@ int32_t fullDesignTaps(float r) {
 // Exponent of the window's x^p warp, which widens the Kaiser window's shoulders a little for
 // short windows: p = ((factor - 0.7) / 3.3)^0.08, about 0.928 for the factor 2.
 float windowWarp() { return std::pow((kLengthFactor - 0.7f) / 3.3f, 0.08f); }
+
+// The first 16-byte boundary at or after p (p is at least 8-byte aligned).
+double* pairAligned(double* p) {
+    return reinterpret_cast<double*>((reinterpret_cast<uintptr_t>(p) + 15) & ~uintptr_t{15});
+}
+
+StereoPair loadPair(const double* p) { return _mm_load_pd(p); }
+void storePair(double* p, StereoPair v) { _mm_store_pd(p, v); }
 
 } // namespace
 
@@ -158,7 +169,7 @@ void DeEsser::initialise() {
 }
 
 void DeEsser::reset() {
-    std::fill(std::begin(history_), std::end(history_), StereoPair{});
+    std::fill(std::begin(history_), std::end(history_), 0.0);
     low_ = Detector{};
     high_ = Detector{};
     g_ = 1.0;
@@ -172,7 +183,7 @@ void DeEsser::designFor(double hz) {
     designSplitFilter(highest > 0.0 ? std::min(hz, highest) : hz, sampleRate_, filter_);
     const int32_t centre = (filter_.taps - 1) / 2;
     for (int32_t k = 0; k <= centre; ++k)
-        centreTaps_[k] = StereoPair{filter_.low[centre + k], filter_.low[centre + k]};
+        storePair(pairAligned(centreTaps_) + 2 * k, StereoPair{filter_.low[centre + k], filter_.low[centre + k]});
     designedHz_ = hz;
     designed_ = true;
     taps_.store(filter_.taps, std::memory_order_relaxed);
@@ -236,7 +247,10 @@ template <int32_t Centre, bool Mono> void DeEsser::run(double* left, double* rig
     // centre (the pair is symmetric). The high band is the centre sample minus the low band,
     // which is what delta - low computes; after a failed design both bands are zero. In mono the
     // right lane carries silence and is never written back.
-    const StereoPair* h = centreTaps_;
+    StereoPair h[kMaxFixedCentre + 1];
+    const double* taps = pairAligned(centreTaps_);
+    for (int32_t k = 0; k <= std::min(centre, kMaxFixedCentre); ++k)
+        h[k] = loadPair(taps + 2 * k);
     const double unitCentre = filter_.valid ? 1.0 : 0.0;
     const double k5 = k5_;
     const double k100 = k100_;
@@ -244,20 +258,29 @@ template <int32_t Centre, bool Mono> void DeEsser::run(double* left, double* rig
     Detector low = low_;
     Detector high = high_;
     double g = g_;
+    double* const history = pairAligned(history_);
 
     for (int32_t done = 0; done < frames; done += kChunk) {
         const int32_t n = std::min(frames - done, kChunk);
         double* chunkLeft = left + done;
         double* chunkRight = Mono ? nullptr : right + done;
-        StereoPair* const fresh = history_ + kKeep;
+        double* const fresh = history + 2 * kKeep;
         for (int32_t i = 0; i < n; ++i) {
-            fresh[i] = StereoPair{chunkLeft[i], Mono ? 0.0 : chunkRight[i]};
-            const StereoPair* x = fresh + i - centre; // the centre frame; x[k] is k frames later
-            StereoPair a = h[0] * x[0];
+            storePair(fresh + 2 * i, StereoPair{chunkLeft[i], Mono ? 0.0 : chunkRight[i]});
+            const double* x = fresh + 2 * (i - centre); // the centre frame; x + 2 k is k frames later
+            const StereoPair xc = loadPair(x);
+            StereoPair a;
+            if constexpr (Centre > 0) {
+                a = h[0] * xc;
 #pragma GCC unroll 16
-            for (int32_t k = 1; k <= centre; ++k)
-                a += h[k] * (x[k] + x[-k]);
-            const StereoPair b = unitCentre * x[0] - a;
+                for (int32_t k = 1; k <= Centre; ++k)
+                    a += h[k] * (loadPair(x + 2 * k) + loadPair(x - 2 * k));
+            } else {
+                a = loadPair(taps) * xc;
+                for (int32_t k = 1; k <= centre; ++k)
+                    a += loadPair(taps + 2 * k) * (loadPair(x + 2 * k) + loadPair(x - 2 * k));
+            }
+            const StereoPair b = unitCentre * xc - a;
 
             // The detectors hear both channels: |aL + aR| and |bL + bR| (in mono |aL| and |bL|,
             // the right lanes being zero).
@@ -273,7 +296,7 @@ template <int32_t Centre, bool Mono> void DeEsser::run(double* left, double* rig
             if constexpr (!Mono)
                 chunkRight[i] = out[1];
         }
-        std::copy(history_ + n, history_ + n + kKeep, history_);
+        std::copy(history + 2 * n, history + 2 * (n + kKeep), history);
     }
 
     low_ = low;

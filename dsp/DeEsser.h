@@ -6,7 +6,6 @@
 #include "dsp/BiquadBank.h"
 #include "dsp/DspModule.h"
 #include "dsp/PeakHold.h"
-#include "dsp/StereoPair.h"
 
 namespace pellucer {
 
@@ -151,9 +150,12 @@ private:
     bool designed_ = false;
     std::atomic<int32_t> taps_{1};
 
-    // The low-pass taps from the centre outward, each twice (for both channels of a frame).
-    StereoPair centreTaps_[SplitFilter::kCapacity / 2 + 1] = {};
-    StereoPair history_[kKeep + kChunk] = {};
+    // The low-pass taps from the centre outward, each twice (for both channels of a frame), and
+    // the history, left and right side by side. Both are read as pairs from their first 16-byte
+    // boundary (one spare double): the class itself needs no more than a double's alignment,
+    // which every allocator gives.
+    double centreTaps_[2 * (SplitFilter::kCapacity / 2 + 1) + 1] = {};
+    double history_[2 * (kKeep + kChunk) + 1] = {};
 
     // Peak hold followed by an envelope that rises with the fast and falls with the slow factor.
     struct Detector {
