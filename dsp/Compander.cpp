@@ -1,5 +1,6 @@
 #include "dsp/Compander.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace pellucer {
@@ -178,7 +179,7 @@ double Compander::expanderThresholdDb() const {
 
 double Compander::expanderRatio() const { return 1.0 / inverseExpanderRatio_.load(kRelaxed); }
 
-void Compander::gainExponents(const GainCurve& c, const GainCurve& e, double level, double& lnGc,
+inline void Compander::gainExponents(const GainCurve& c, const GainCurve& e, double level, double& lnGc,
                               double& lnGe) {
     // The compressor is tested first, so where the expander's knee would reach above the
     // compressor's lower knee edge the compressor wins.
@@ -228,7 +229,13 @@ void Compander::detectorLevels(double out[2]) const {
 void Compander::process(double* left, double* right, uint64_t, int32_t frames, bool mono) {
     if (frames <= 0)
         return;
+    if (mono)
+        run<true>(left, nullptr, frames);
+    else
+        run<false>(left, right, frames);
+}
 
+template <bool Mono> void Compander::run(double* left, double* right, int32_t frames) {
     // Settings, once per block.
     const GainCurve comp = compressor_.load();
     const GainCurve expa = expander_.load();
@@ -238,6 +245,7 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
     const double f400 = slowRelease_;
     const double fRecent = recentMaxFactor_;
     const double f600 = overshootFactor_;
+    const double releaseSlope = fRecent * (f40 - f400);
 
     // Hot state in locals.
     PeakHold hold = hold_;
@@ -255,7 +263,7 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
     for (int32_t i = 0; i < frames; ++i) {
         // Stereo-linked peak level.
         double v = std::fabs(left[i]);
-        if (!mono) {
+        if constexpr (!Mono) {
             const double r = std::fabs(right[i]);
             if (r > v)
                 v = r;
@@ -284,25 +292,26 @@ void Compander::process(double* left, double* right, uint64_t, int32_t frames, b
         ges = ge + (ges - ge) * (ges <= ge ? attack : release);
 
         // Program-dependent release: P remembers the recent highest compressor gain; the further
-        // the gain sits below it (a sudden deep reduction), the closer the release gets to 40 ms.
+        // the gain sits below it (a sudden deep reduction), the closer the release gets to 40 ms:
+        // r = f400 + (P - gcs) (f40 - f400) with P = max(gcs, gcs + (P' - gcs) fRecent), P' the
+        // previous P. That is f400 + min(0, (P' - gcs) B), B = fRecent (f40 - f400), the same
+        // but for the rounding of P: the next gcs waits for four operations on this gcs instead
+        // of eight, and the loop runs at the speed of that chain. P itself follows aside.
+        const double releaseOffset = (recentMax - gcs) * releaseSlope;
+        release = releaseOffset < 0.0 ? f400 + releaseOffset : f400; // a branch: P is mostly above gcs
         recentMax = gcs + (recentMax - gcs) * fRecent;
         if (recentMax < gcs)
             recentMax = gcs;
-        release = f400 + (recentMax - gcs) * (f40 - f400);
 
-        // How far the smoothed gain still lags above its target: > 1 while the attack is
-        // too slow for the signal.
-        const double lag = gcs / gc;
-        overshoot *= f600;
-        if (lag > overshoot)
-            overshoot = lag;
-        overshoot = clampValue(overshoot, kMinOvershoot, kMaxOvershoot);
+        // How far the smoothed gain still lags above its target: > 1 while the attack is too
+        // slow for the signal; the reading decays by f600 per sample and stays within 1..4.
+        overshoot = std::max(overshoot * f600, clampValue(gcs / gc, kMinOvershoot, kMaxOvershoot));
 
         double g = gcs * ges * makeUp;
         if (g < kMinGain)
             g = kMinGain;
         left[i] *= g;
-        if (!mono)
+        if constexpr (!Mono)
             right[i] *= g;
     }
 

@@ -110,6 +110,8 @@ private:
     static void gainExponents(const GainCurve& compressor, const GainCurve& expander, double level,
                               double& lnGc, double& lnGe);
 
+    template <bool Mono> void run(double* left, double* right, int32_t frames);
+
     void updateMakeUp();
     void updateTimeFactors();
     void restart();

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include <emmintrin.h>
+
+#include "dsp/StereoPair.h"
+
 
 namespace pellucer {
 
@@ -35,6 +42,14 @@ int32_t fullDesignTaps(float r) {
 // Exponent of the window's x^p warp, which widens the Kaiser window's shoulders a little for
 // short windows: p = ((factor - 0.7) / 3.3)^0.08, about 0.928 for the factor 2.
 float windowWarp() { return std::pow((kLengthFactor - 0.7f) / 3.3f, 0.08f); }
+
+// The first 16-byte boundary at or after p (p is at least 8-byte aligned).
+double* pairAligned(double* p) {
+    return reinterpret_cast<double*>((reinterpret_cast<uintptr_t>(p) + 15) & ~uintptr_t{15});
+}
+
+StereoPair loadPair(const double* p) { return _mm_load_pd(p); }
+void storePair(double* p, StereoPair v) { _mm_store_pd(p, v); }
 
 } // namespace
 
@@ -154,9 +169,7 @@ void DeEsser::initialise() {
 }
 
 void DeEsser::reset() {
-    std::fill(historyLeft_, historyLeft_ + 2 * kHistory, 0.0);
-    std::fill(historyRight_, historyRight_ + 2 * kHistory, 0.0);
-    historyPos_ = 0;
+    std::fill(std::begin(history_), std::end(history_), 0.0);
     low_ = Detector{};
     high_ = Detector{};
     g_ = 1.0;
@@ -168,6 +181,9 @@ void DeEsser::designFor(double hz) {
     // keeps the tap count (and so the latency).
     const double highest = kHighestSplitOfNyquist * 0.5 * static_cast<double>(sampleRate_);
     designSplitFilter(highest > 0.0 ? std::min(hz, highest) : hz, sampleRate_, filter_);
+    const int32_t centre = (filter_.taps - 1) / 2;
+    for (int32_t k = 0; k <= centre; ++k)
+        storePair(pairAligned(centreTaps_) + 2 * k, StereoPair{filter_.low[centre + k], filter_.low[centre + k]});
     designedHz_ = hz;
     designed_ = true;
     taps_.store(filter_.taps, std::memory_order_relaxed);
@@ -206,21 +222,35 @@ void DeEsser::process(double* left, double* right, uint64_t, int32_t frames, boo
     const double hz = splitHz_.load(std::memory_order_relaxed);
     if (!designed_ || hz != designedHz_)
         designFor(hz);
-    if (mono)
-        run<true>(left, nullptr, frames);
-    else
-        run<false>(left, right, frames);
+    (this->*runFor((filter_.taps - 1) / 2, mono))(left, right, frames);
     gain_.store(g_, std::memory_order_relaxed);
 }
 
-template <bool Mono> void DeEsser::run(double* left, double* right, int32_t frames) {
+DeEsser::RunFunction DeEsser::runFor(int32_t centre, bool mono) {
+    static constexpr auto table = []<int32_t... C>(std::integer_sequence<int32_t, C...>) {
+        struct Both {
+            RunFunction stereo[sizeof...(C)] = {&DeEsser::run<C, false>...};
+            RunFunction mono[sizeof...(C)] = {&DeEsser::run<C, true>...};
+        };
+        return Both{};
+    }(std::make_integer_sequence<int32_t, kMaxFixedCentre + 1>{});
+    const int32_t index = centre <= kMaxFixedCentre ? centre : 0;
+    return mono ? table.mono[index] : table.stereo[index];
+}
+
+template <int32_t Centre, bool Mono> void DeEsser::run(double* left, double* right, int32_t frames) {
     const double depth = depth_.load(std::memory_order_relaxed);
     const bool listening = listen_.load(std::memory_order_relaxed);
-    const int32_t centre = (filter_.taps - 1) / 2;
-    // h[k] is the low-pass tap k frames from the centre (the pair is symmetric). The high band
-    // is the centre sample minus the low band, which is what delta - low computes; after a
-    // failed design both bands are zero.
-    const double* h = filter_.low + centre;
+    const int32_t centre = Centre > 0 ? Centre : (filter_.taps - 1) / 2;
+    // Both channels of a frame are one pair through the split: lane by lane the same operations
+    // as one channel at a time, so the same bits. h[k] is the low-pass tap k frames from the
+    // centre (the pair is symmetric). The high band is the centre sample minus the low band,
+    // which is what delta - low computes; after a failed design both bands are zero. In mono the
+    // right lane carries silence and is never written back.
+    StereoPair h[kMaxFixedCentre + 1];
+    const double* taps = pairAligned(centreTaps_);
+    for (int32_t k = 0; k <= std::min(centre, kMaxFixedCentre); ++k)
+        h[k] = loadPair(taps + 2 * k);
     const double unitCentre = filter_.valid ? 1.0 : 0.0;
     const double k5 = k5_;
     const double k100 = k100_;
@@ -228,62 +258,50 @@ template <bool Mono> void DeEsser::run(double* left, double* right, int32_t fram
     Detector low = low_;
     Detector high = high_;
     double g = g_;
-    int32_t pos = historyPos_;
-    double* histL = historyLeft_;
-    double* histR = historyRight_;
+    double* const history = pairAligned(history_);
 
-    for (int32_t i = 0; i < frames; ++i) {
-        pos = (pos - 1) & (kHistory - 1);
-        histL[pos] = histL[pos + kHistory] = left[i];
-        const double* xl = histL + pos; // xl[j]: the left sample j frames ago
-        double aL = h[0] * xl[centre];
-        double aR = 0.0;
-        double bL = 0.0;
-        double bR = 0.0;
-        double vLow = 0.0;
-        double vHigh = 0.0;
-        if constexpr (Mono) {
-            for (int32_t k = 1; k <= centre; ++k)
-                aL += h[k] * (xl[centre - k] + xl[centre + k]);
-            bL = unitCentre * xl[centre] - aL;
-            vLow = std::fabs(aL);
-            vHigh = std::fabs(bL);
-        } else {
-            histR[pos] = histR[pos + kHistory] = right[i];
-            const double* xr = histR + pos;
-            aR = h[0] * xr[centre];
-            for (int32_t k = 1; k <= centre; ++k) {
-                aL += h[k] * (xl[centre - k] + xl[centre + k]);
-                aR += h[k] * (xr[centre - k] + xr[centre + k]);
+    for (int32_t done = 0; done < frames; done += kChunk) {
+        const int32_t n = std::min(frames - done, kChunk);
+        double* chunkLeft = left + done;
+        double* chunkRight = Mono ? nullptr : right + done;
+        double* const fresh = history + 2 * kKeep;
+        for (int32_t i = 0; i < n; ++i) {
+            storePair(fresh + 2 * i, StereoPair{chunkLeft[i], Mono ? 0.0 : chunkRight[i]});
+            const double* x = fresh + 2 * (i - centre); // the centre frame; x + 2 k is k frames later
+            const StereoPair xc = loadPair(x);
+            StereoPair a;
+            if constexpr (Centre > 0) {
+                a = h[0] * xc;
+#pragma GCC unroll 16
+                for (int32_t k = 1; k <= Centre; ++k)
+                    a += h[k] * (loadPair(x + 2 * k) + loadPair(x - 2 * k));
+            } else {
+                a = loadPair(taps) * xc;
+                for (int32_t k = 1; k <= centre; ++k)
+                    a += loadPair(taps + 2 * k) * (loadPair(x + 2 * k) + loadPair(x - 2 * k));
             }
-            bL = unitCentre * xl[centre] - aL;
-            bR = unitCentre * xr[centre] - aR;
-            vLow = std::fabs(aL + aR);
-            vHigh = std::fabs(bL + bR);
-        }
+            const StereoPair b = unitCentre * xc - a;
 
-        low.track(vLow, k5, k100, kLowBandFloor);
-        high.track(vHigh, k5, k100, kHighBandFloor);
-        const double q = kThresholdRatio * low.envelope / high.envelope;
-        const double ratio = q * q < 1.0 ? q * q : 1.0;
-        const double target = 1.0 - (1.0 - ratio) * depth;
-        g += (target - g) * k5;
+            // The detectors hear both channels: |aL + aR| and |bL + bR| (in mono |aL| and |bL|,
+            // the right lanes being zero).
+            low.track(std::fabs(a[0] + a[1]), k5, k100, kLowBandFloor);
+            high.track(std::fabs(b[0] + b[1]), k5, k100, kHighBandFloor);
+            const double q = kThresholdRatio * low.envelope / high.envelope;
+            const double ratio = _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(q * q), _mm_set_sd(1.0))); // q^2 < 1 ? q^2 : 1
+            const double target = 1.0 - (1.0 - ratio) * depth;
+            g += (target - g) * k5;
 
-        if (listening) {
-            left[i] = (1.0 - g) * bL;
+            const StereoPair out = listening ? (1.0 - g) * b : a + g * b;
+            chunkLeft[i] = out[0];
             if constexpr (!Mono)
-                right[i] = (1.0 - g) * bR;
-        } else {
-            left[i] = aL + g * bL;
-            if constexpr (!Mono)
-                right[i] = aR + g * bR;
+                chunkRight[i] = out[1];
         }
+        std::copy(history + 2 * n, history + 2 * (n + kKeep), history);
     }
 
     low_ = low;
     high_ = high;
     g_ = g;
-    historyPos_ = pos;
 }
 
 } // namespace pellucer

@@ -124,6 +124,39 @@ public:
     static double displayQ(double splitHz) { return (splitHz - 2000.0) / 10000.0 * 0.5 + 1.6; }
 
 private:
+    // Audio thread: one block with a fixed half-length (0 for any other) and mono or stereo.
+    template <int32_t Centre, bool Mono> void run(double* left, double* right, int32_t frames);
+    using RunFunction = void (DeEsser::*)(double*, double*, int32_t);
+    static RunFunction runFor(int32_t centre, bool mono);
+
+    void designFor(double hz);
+
+    // The history holds left and right side by side, one frame per pair of doubles, in time
+    // order: the kKeep frames before the current chunk of up to kChunk frames, then the chunk.
+    // After each chunk its last kKeep frames move to the front.
+    static constexpr int32_t kKeep = SplitFilter::kCapacity - 1;
+    static constexpr int32_t kChunk = 256;
+    // Fixed half-lengths get their own unrolled loop: up to 16 covers every split at 44.1 to
+    // 96 kHz; longer filters (higher rates) take the general one.
+    static constexpr int32_t kMaxFixedCentre = 16;
+
+    std::atomic<double> splitHz_{kInitialSplitHz};
+    std::atomic<double> depth_{0.0};
+    std::atomic<bool> listen_{false};
+
+    // Audio thread: the pair in use and the split frequency it was designed for.
+    SplitFilter filter_;
+    double designedHz_ = 0.0;
+    bool designed_ = false;
+    std::atomic<int32_t> taps_{1};
+
+    // The low-pass taps from the centre outward, each twice (for both channels of a frame), and
+    // the history, left and right side by side. Both are read as pairs from their first 16-byte
+    // boundary (one spare double): the class itself needs no more than a double's alignment,
+    // which every allocator gives.
+    double centreTaps_[2 * (SplitFilter::kCapacity / 2 + 1) + 1] = {};
+    double history_[2 * (kKeep + kChunk) + 1] = {};
+
     // Peak hold followed by an envelope that rises with the fast and falls with the slow factor.
     struct Detector {
         double envelope = 0.0;
@@ -140,29 +173,6 @@ private:
                 envelope = floor;
         }
     };
-
-    void designFor(double hz);
-    template <bool Mono> void run(double* left, double* right, int32_t frames);
-
-    // Histories as rings written twice (at p and p + kHistory) so that the last kHistory samples
-    // are always contiguous from p: hist[p + j] is the sample j frames ago.
-    static constexpr int32_t kHistory = 128;
-    static_assert(kHistory >= SplitFilter::kCapacity, "history must hold the longest filter");
-
-    std::atomic<double> splitHz_{kInitialSplitHz};
-    std::atomic<double> depth_{0.0};
-    std::atomic<bool> listen_{false};
-
-    // Audio thread: the pair in use and the split frequency it was designed for.
-    SplitFilter filter_;
-    double designedHz_ = 0.0;
-    bool designed_ = false;
-    std::atomic<int32_t> taps_{1};
-
-    double historyLeft_[2 * kHistory] = {};
-    double historyRight_[2 * kHistory] = {};
-    int32_t historyPos_ = 0;
-
     Detector low_;
     Detector high_;
     double g_ = 1.0;
