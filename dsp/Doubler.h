@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dsp/DspModule.h"
+#include "dsp/StereoPair.h"
 
 namespace pellucer {
 
@@ -68,9 +69,9 @@ private:
     int32_t baseRightFrames_ = 0;
     double depthFrames_ = 0.0;
 
-    // Power-of-two lines written at (sample position & mask).
-    std::unique_ptr<double[]> lineLeft_;
-    std::unique_ptr<double[]> lineRight_;
+    // The two lines as one power-of-two line of (left, right) pairs, written at (sample position
+    // & mask): a frame goes in with one store.
+    std::unique_ptr<StereoPair[]> line_;
     int32_t lineSize_ = 0;
     uint64_t mask_ = 0;
 };

@@ -96,7 +96,8 @@ TEST(Doubler, PresenceZeroPassesOrMixesTheChannels) {
     }
 }
 
-// Mono mixes both delayed copies of the one channel half and half.
+// Mono mixes both delayed copies of the one channel half and half: what stereo 0 makes of the
+// same signal on both channels.
 TEST(Doubler, MonoAveragesBothDelayedCopiesOfTheOneChannel) {
     Doubler d;
     d.setPresence(0.6);
@@ -113,4 +114,11 @@ TEST(Doubler, MonoAveragesBothDelayedCopiesOfTheOneChannel) {
         EXPECT_NEAR(weight, 0.5 * 0.6, 0.6 * kDopplerSlack);
         EXPECT_NEAR(centre, at, 0.05);
     }
+    Doubler pair;
+    pair.setPresence(0.6);
+    pair.setStereo(0.0);
+    std::vector<double> l(4000, 0.0), r(4000, 0.0);
+    l[0] = r[0] = 1.0;
+    test::processStereo(pair, l, r, 0, {37});
+    EXPECT_TRUE(l == s && r == s);
 }
