@@ -192,12 +192,12 @@ void Doubler::process(double* left, double* right, uint64_t position, int32_t fr
 
         // Then two frames at a time, each channel in one register (the lanes are frames j and
         // j + 1): every sample meets the same operations as it would alone. A frame's reads lie
-        // at least a millisecond behind, so the second frame reads nothing the first writes. In
-        // mono the one channel feeds both lines.
+        // tens of milliseconds behind, so the second frame reads nothing the first writes. In
+        // mono the one channel feeds both lines (and there may be no right buffer at all).
         const auto run = [&](auto monoTag) {
             constexpr bool kMono = decltype(monoTag)::value;
             double* l = left + i;
-            double* r = right + i;
+            double* r = kMono ? l : right + i;
             const auto frame = [&](int32_t j, StereoPair inL, StereoPair inR, uint32_t n, int32_t lanes) {
                 const StereoPair tapL = reads.left.taps(lineL, j, j + lanes - 1);
                 const StereoPair tapR = reads.right.taps(lineR, j, j + lanes - 1);

@@ -67,21 +67,24 @@ TEST_F(Processing, NoiseTableFollowsTheWindowsRuntimeSequence) {
 }
 
 // Bypassed, the output moves smoothly from the processed level (-24 dB here) to the input itself,
-// delayed by the latency, bit for bit; switched on again, the processed level returns.
+// delayed by the latency, bit for bit; switched on again, it moves as smoothly back to the
+// processed level.
 TEST_F(Processing, BypassFadesOutThenPassesTheInputDelayedByTheLatency) {
     effect.setParameter(kOutputGain, 0.0f);
     const auto in = toFloat(sine(0.5, 300.0, 44100.0, 44100));
     std::vector<float> outL, outR;
     render(effect, in, in, outL, outR, 256);
+    for (float on : {0.0f, 1.0f}) {
+        effect.setParameter(kPlugInEnable, on);
+        render(effect, in, in, outL, outR, 256);
+        for (size_t i = 1; i < 4000; ++i)
+            ASSERT_LT(std::fabs(outL[i] - outL[i - 1]), 0.05) << on << " " << i;
+    }
+    EXPECT_NEAR(peak(outL, 30000), 0.5 * dbToGain(-24.0), 1e-4);
     effect.setParameter(kPlugInEnable, 0.0f);
     render(effect, in, in, outL, outR, 256);
-    for (size_t i = 1; i < 4000; ++i)
-        ASSERT_LT(std::fabs(outL[i] - outL[i - 1]), 0.05) << i;
     for (size_t i = 30000; i < in.size(); ++i)
         ASSERT_EQ(outL[i], in[i - 44]) << i;
-    effect.setParameter(kPlugInEnable, 1.0f);
-    render(effect, in, in, outL, outR, 256);
-    EXPECT_NEAR(peak(outL, 30000), 0.5 * dbToGain(-24.0), 1e-4);
 }
 
 // Calls a host should not make leave the outputs untouched and count no frames; a block of the
