@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <emmintrin.h>
 #include <string_view>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "core/ParameterDisplay.h"
 #include "core/ParameterTable.h"
 #include "core/Settings.h"
+#include "dsp/FloatControl.h"
 
 namespace pellucer {
 
@@ -40,6 +42,85 @@ inline Sample admitSample(Sample x) {
         return 0;
     return x > 0 ? static_cast<Sample>(kInputCeiling) : static_cast<Sample>(-kInputCeiling);
 }
+
+// The spine's loops take two samples of a channel at a time in one SSE2 register: consecutive
+// frames, so every lane does what the scalar code does to its own sample.
+inline __m128d loadPair(const float* p) {
+    return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+}
+inline __m128d loadPair(const double* p) { return _mm_loadu_pd(p); }
+inline void storePair(float* p, __m128d v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(_mm_cvtpd_ps(v)));
+}
+inline void storePair(double* p, __m128d v) { _mm_storeu_pd(p, v); }
+inline __m128d magnitude(__m128d v) { return _mm_andnot_pd(_mm_set1_pd(-0.0), v); }
+// Both lanes finite and within the ceiling, so that admitSample would pass them unchanged (a NaN
+// compares false).
+inline bool bothAdmitted(__m128d v) {
+    return _mm_movemask_pd(_mm_cmple_pd(magnitude(v), _mm_set1_pd(kInputCeiling))) == 3;
+}
+
+// out = admitSample(in), the bypassed plug-in's pass-through.
+template <typename Sample>
+void admitInto(Sample* out, const Sample* in, int32_t frames) {
+    int32_t i = 0;
+    for (; i + 2 <= frames; i += 2) {
+        const __m128d x = loadPair(in + i);
+        if (bothAdmitted(x)) [[likely]] {
+            storePair(out + i, x);
+        } else {
+            out[i] = admitSample(in[i]);
+            out[i + 1] = admitSample(in[i + 1]);
+        }
+    }
+    if (i < frames)
+        out[i] = admitSample(in[i]);
+}
+
+// work = admitSample(in) + noise, in double precision.
+template <typename Sample>
+void admitWithNoise(double* work, const Sample* in, const double* noise, int32_t frames) {
+    int32_t i = 0;
+    for (; i + 2 <= frames; i += 2) {
+        const __m128d x = loadPair(in + i);
+        if (bothAdmitted(x)) [[likely]] {
+            _mm_storeu_pd(work + i, _mm_add_pd(x, _mm_loadu_pd(noise + i)));
+        } else {
+            work[i] = static_cast<double>(admitSample(in[i])) + noise[i];
+            work[i + 1] = static_cast<double>(admitSample(in[i + 1])) + noise[i + 1];
+        }
+    }
+    if (i < frames)
+        work[i] = static_cast<double>(admitSample(in[i])) + noise[i];
+}
+
+// out = the processed signal in the host's precision.
+template <typename Sample>
+void giveOutput(Sample* out, const double* work, int32_t frames) {
+    int32_t i = 0;
+    for (; i + 2 <= frames; i += 2)
+        storePair(out + i, _mm_loadu_pd(work + i));
+    if (i < frames)
+        out[i] = static_cast<Sample>(work[i]);
+}
+
+// The largest |x| (0 for no samples; a NaN is passed over as std::max would).
+double peakMagnitude(const double* x, int32_t frames) {
+    __m128d a = _mm_setzero_pd(), b = _mm_setzero_pd();
+    int32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        a = _mm_max_pd(magnitude(_mm_loadu_pd(x + i)), a);
+        b = _mm_max_pd(magnitude(_mm_loadu_pd(x + i + 2)), b);
+    }
+    for (; i + 2 <= frames; i += 2)
+        a = _mm_max_pd(magnitude(_mm_loadu_pd(x + i)), a);
+    a = _mm_max_pd(b, a);
+    double peak = std::max(_mm_cvtsd_f64(a), _mm_cvtsd_f64(_mm_unpackhi_pd(a, a)));
+    if (i < frames)
+        peak = std::max(peak, std::fabs(x[i]));
+    return peak;
+}
+
 constexpr int32_t kDefaultOrderCode = 12345;
 
 // Meter ballistics.
@@ -125,6 +206,7 @@ void ChannelStripEffect::release() {
     workCapacity_ = 0;
     padLeft_.reset();
     padRight_.reset();
+    padScratch_.reset();
 }
 
 // ---- sample rate, latency ----------------------------------------------------------------------
@@ -186,6 +268,7 @@ void ChannelStripEffect::setInitialDelay(int32_t delay) {
     padSize_ = nextPowerOfTwo(delay + 1);
     padLeft_.reset(new double[padSize_]());
     padRight_.reset(new double[padSize_]());
+    padScratch_.reset(new double[padSize_]());
 }
 
 // ---- parameters ------------------------------------------------------------------------------
@@ -484,6 +567,8 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         inProcess_.store(false);
         return;
     }
+    // From here on no host code runs until we return (the time query above is the host's).
+    const AudioFloatMode floatMode;
 
     // A host that hands us one channel gets the mono path; the second output, when there is
     // one, carries the same signal as the first.
@@ -499,11 +584,9 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
             resetChain(chainHead_);
             bypassFade = 0;
         }
-        for (int32_t i = 0; i < frames; ++i)
-            outL[i] = admitSample(inL[i]);
+        admitInto(outL, inL, frames);
         if (outR != nullptr)
-            for (int32_t i = 0; i < frames; ++i)
-                outR[i] = admitSample(inR[i]);
+            admitInto(outR, inR, frames);
         for (auto& meter : levelMeters_)
             meter.store(0.0f, std::memory_order_relaxed);
     } else {
@@ -514,54 +597,60 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         }
         double* wl = workLeft_.get();
         double* wr = workRight_.get();
+        // The meters are read by the editor alone: without one, their peaks are not worked out.
+        const bool meters = editorOpen();
         const auto noiseStart = static_cast<uint32_t>(frameCounter_);
-        for (int32_t i = 0; i < frames; ++i) {
-            const double noise = noiseTable_[(noiseStart + static_cast<uint32_t>(i)) & (kNoiseTableSize - 1)];
-            wl[i] = static_cast<double>(admitSample(inL[i])) + noise;
-            if (!mono)
-                wr[i] = static_cast<double>(admitSample(inR[i])) + noise;
-        }
+        takeInput(wl, inL, noiseStart, frames);
+        if (!mono)
+            takeInput(wr, inR, noiseStart, frames);
 
         runChain(&stages_.inputTube, wl, wr, frameCounter_, frames, mono);
         double peakInL = 0.0, peakInR = 0.0;
-        for (int32_t i = 0; i < frames; ++i) {
-            peakInL = std::max(peakInL, std::fabs(wl[i]));
-            if (!mono)
-                peakInR = std::max(peakInR, std::fabs(wr[i]));
+        if (meters) {
+            peakInL = peakMagnitude(wl, frames);
+            peakInR = mono ? peakInL : peakMagnitude(wr, frames);
         }
 
         runChain(chainHead_, wl, wr, frameCounter_, frames, mono);
 
-        // Output with the plug-in bypass fade against the host's own input.
+        // Output with the plug-in bypass fade against the host's own input, frame by frame while
+        // it moves; once it has settled on the processed signal, the rest of the block is that.
         const Sample snap = static_cast<Sample>(kFadeSnap);
         Sample g = bypassFade;
         Sample peakOutL = 0, peakOutR = 0;
-        for (int32_t i = 0; i < frames; ++i) {
+        int32_t i = 0;
+        for (; i < frames && !(enabled && 1 - g < snap); ++i) {
             const Sample dryL = admitSample(inL[i]);
             const Sample dryR = admitSample(inR[i]);
             const auto wetL = static_cast<Sample>(wl[i]);
             const auto wetR = static_cast<Sample>(mono ? wl[i] : wr[i]);
-            Sample l, r;
-            if (enabled && 1 - g < snap) {
-                g = 1;
-                l = wetL;
-                r = wetR;
-            } else {
-                l = (1 - g) * dryL + g * wetL;
-                r = (1 - g) * dryR + g * wetR;
-                g = enabled ? g + (1 - g) * bypassCoefficient : g - bypassCoefficient * g;
-            }
+            const Sample l = (1 - g) * dryL + g * wetL;
+            const Sample r = (1 - g) * dryR + g * wetR;
+            g = enabled ? g + (1 - g) * bypassCoefficient : g - bypassCoefficient * g;
             outL[i] = l;
             if (outR != nullptr)
                 outR[i] = r;
             peakOutL = std::max(peakOutL, static_cast<Sample>(std::fabs(l)));
             peakOutR = std::max(peakOutR, static_cast<Sample>(std::fabs(r)));
         }
+        if (i < frames) {
+            g = 1;
+            const int32_t rest = frames - i;
+            const double* wetR = mono ? wl : wr;
+            giveOutput(outL + i, wl + i, rest);
+            if (outR != nullptr)
+                giveOutput(outR + i, wetR + i, rest);
+            if (meters) {
+                // Rounding to the output's precision keeps the order of magnitudes.
+                peakOutL = std::max(peakOutL, static_cast<Sample>(peakMagnitude(wl + i, rest)));
+                peakOutR = std::max(peakOutR, static_cast<Sample>(peakMagnitude(wetR + i, rest)));
+            }
+        }
         bypassFade = g;
 
-        if (editorOpen()) {
+        if (meters) {
             levelMeters_[0].store(static_cast<float>(peakInL), std::memory_order_relaxed);
-            levelMeters_[1].store(static_cast<float>(mono ? peakInL : peakInR), std::memory_order_relaxed);
+            levelMeters_[1].store(static_cast<float>(peakInR), std::memory_order_relaxed);
             levelMeters_[2].store(static_cast<float>(peakOutL), std::memory_order_relaxed);
             levelMeters_[3].store(static_cast<float>(peakOutR), std::memory_order_relaxed);
         }
@@ -569,22 +658,45 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
 
     // The pad delays by L minus the de-esser's own latency, so the total is always L.
     const int32_t offset = stages_.deEsser.stageLatency() + (padSize_ - latency_);
-    applyLatencyPad(outL, padLeft_.get(), frames, offset);
+    const int32_t delay = (padSize_ - offset) & (padSize_ - 1);
+    applyLatencyPad(outL, padLeft_.get(), frames, delay);
     if (outR != nullptr)
-        applyLatencyPad(outR, padRight_.get(), frames, offset);
+        applyLatencyPad(outR, padRight_.get(), frames, delay);
 
     frameCounter_ += static_cast<uint64_t>(frames);
     inProcess_.store(false);
 }
 
 template <typename Sample>
-void ChannelStripEffect::applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t offset) const {
-    const uint64_t mask = static_cast<uint64_t>(padSize_) - 1;
-    for (int32_t i = 0; i < frames; ++i) {
-        const uint64_t p = frameCounter_ + static_cast<uint64_t>(i);
-        pad[p & mask] = static_cast<double>(out[i]);
-        out[i] = static_cast<Sample>(pad[(p + static_cast<uint64_t>(offset)) & mask]);
+void ChannelStripEffect::takeInput(double* work, const Sample* in, uint32_t noiseStart, int32_t frames) const {
+    // The noise table is read in at most two straight runs, split where it wraps.
+    for (int32_t i = 0; i < frames;) {
+        const uint32_t at = (noiseStart + static_cast<uint32_t>(i)) & (kNoiseTableSize - 1);
+        const int32_t run = std::min(frames - i, kNoiseTableSize - static_cast<int32_t>(at));
+        admitWithNoise(work + i, in + i, noiseTable_.data() + at, run);
+        i += run;
     }
+}
+
+// The pad is a ring of the last padSize_ output samples, indexed by the frame counter; the output
+// is what went in `delay` frames earlier (0 <= delay < padSize_). A block is handled as whole runs:
+// the first `delay` frames come from the ring, the rest is the block itself moved along, and the
+// block's end is kept in the ring for the next one.
+template <typename Sample>
+void ChannelStripEffect::applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t delay) const {
+    const uint32_t mask = static_cast<uint32_t>(padSize_) - 1;
+    const auto start = static_cast<uint32_t>(frameCounter_);
+    const int32_t early = std::min(frames, delay);
+    double* fromRing = padScratch_.get();
+    for (int32_t i = 0; i < early; ++i)
+        fromRing[i] = pad[(start + static_cast<uint32_t>(i - delay)) & mask];
+    const int32_t kept = std::min(frames, padSize_);
+    for (int32_t i = frames - kept; i < frames; ++i)
+        pad[(start + static_cast<uint32_t>(i)) & mask] = static_cast<double>(out[i]);
+    if (frames > delay)
+        std::memmove(out + delay, out, sizeof(Sample) * static_cast<size_t>(frames - delay));
+    for (int32_t i = 0; i < early; ++i)
+        out[i] = static_cast<Sample>(fromRing[i]);
 }
 
 // ---- meters ------------------------------------------------------------------------------------

@@ -159,7 +159,9 @@ private:
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
     template <typename Sample>
-    void applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t offset) const;
+    void takeInput(double* work, const Sample* in, uint32_t noiseStart, int32_t frames) const;
+    template <typename Sample>
+    void applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t delay) const;
 
     double tempo_ = 0.0;
     float engineSampleRate_ = 0.0f;
@@ -184,6 +186,7 @@ private:
     int32_t padSize_ = 0;
     std::unique_ptr<double[]> padLeft_;
     std::unique_ptr<double[]> padRight_;
+    std::unique_ptr<double[]> padScratch_; // the first frames of a block, read from the ring
 
     CrtRandom random_;
     std::array<double, kNoiseTableSize> noiseTable_{};

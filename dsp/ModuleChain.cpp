@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "dsp/StereoPair.h"
+
 namespace pellucer {
 
 void linkChain(const std::array<DspModule*, kChainModules>& modules,
@@ -14,7 +16,8 @@ void linkChain(const std::array<DspModule*, kChainModules>& modules,
 namespace {
 
 // Processes one module while its fade moves toward `target`, mixing processed and dry signal
-// with the fade as the weight of the processed one. The fade advances once per frame.
+// with the fade as the weight of the processed one. The fade advances once per frame; once it
+// has arrived, the rest of the block is the processed signal (fading in) or the dry one (out).
 void processWithFade(DspModule& m, double target, double* left, double* right, uint64_t position,
                      int32_t frames, bool mono) {
     double* dryL = m.dryLeft();
@@ -27,11 +30,26 @@ void processWithFade(DspModule& m, double target, double* left, double* right, u
 
     const double c = m.coefficient100ms();
     double g = m.fade;
-    for (int32_t i = 0; i < frames; ++i) {
-        left[i] = (1.0 - g) * dryL[i] + g * left[i];
+    int32_t i = 0;
+    if (mono) {
+        for (; i < frames && g != target; ++i) {
+            left[i] = (1.0 - g) * dryL[i] + g * left[i];
+            DspModule::smoothToward(target, g, c);
+        }
+    } else {
+        // Both channels in one register, each lane doing what the scalar mix does.
+        for (; i < frames && g != target; ++i) {
+            const StereoPair mixed = (1.0 - g) * StereoPair{dryL[i], dryR[i]} + g * StereoPair{left[i], right[i]};
+            left[i] = mixed[0];
+            right[i] = mixed[1];
+            DspModule::smoothToward(target, g, c);
+        }
+    }
+    if (i < frames && target == 0.0) {
+        const size_t rest = sizeof(double) * static_cast<size_t>(frames - i);
+        std::memcpy(left + i, dryL + i, rest);
         if (!mono)
-            right[i] = (1.0 - g) * dryR[i] + g * right[i];
-        DspModule::smoothToward(target, g, c);
+            std::memcpy(right + i, dryR + i, rest);
     }
     m.fade = g;
 }

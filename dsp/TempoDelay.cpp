@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace pellucer {
 
@@ -86,31 +87,28 @@ void TempoDelay::initialise() {
     currentFrames_ = std::min(target, lineSize_);
     switchGain_ = 1.0;
     filter_.setSampleRate(static_cast<float>(fs));
-    filter_.reset();
+    publishLoopDesign();
+    loopState_ = LoopState{};
 }
 
 void TempoDelay::reset() {
-    if (lineSize_ > 0) {
-        std::memset(lineLeft_.get(), 0, sizeof(double) * static_cast<size_t>(lineSize_));
-        std::memset(lineRight_.get(), 0, sizeof(double) * static_cast<size_t>(lineSize_));
-    }
+    if (lineSize_ > 0)
+        std::memset(static_cast<void*>(line_.get()), 0, sizeof(StereoPair) * static_cast<size_t>(lineSize_));
     currentFrames_ = std::min(targetDelayFrames(), lineSize_);
     switchGain_ = 1.0;
-    filter_.reset();
+    loopState_ = LoopState{};
 }
 
-// Replaces both lines with zero-filled ones of the smallest power of two >= frames. Keeps the old
-// lines (and answers false) when memory runs out.
+// Replaces the line with a zero-filled one of the smallest power of two >= frames. Keeps the old
+// line (and answers false) when memory runs out.
 bool TempoDelay::allocateLines(int64_t frames) {
     int64_t size = 1;
     while (size < frames)
         size *= 2;
-    std::unique_ptr<double[]> left(new (std::nothrow) double[static_cast<size_t>(size)]());
-    std::unique_ptr<double[]> right(new (std::nothrow) double[static_cast<size_t>(size)]());
-    if (!left || !right)
+    std::unique_ptr<StereoPair[]> line(new (std::nothrow) StereoPair[static_cast<size_t>(size)]());
+    if (!line)
         return false;
-    lineLeft_ = std::move(left);
-    lineRight_ = std::move(right);
+    line_ = std::move(line);
     lineSize_ = static_cast<int32_t>(size);
     mask_ = static_cast<uint32_t>(size - 1);
     return true;
@@ -175,6 +173,7 @@ void TempoDelay::updateFilter() {
         // The cut sits beyond the audio band: the loop runs unfiltered.
         filter_.setGain(kLowShelfBand, 0.0);
         filter_.setGain(kHighShelfBand, 0.0);
+        publishLoopDesign();
         return;
     }
     const double cornerHz = kFilterLowestHz * std::pow(kFilterSpan, phi);
@@ -192,6 +191,35 @@ void TempoDelay::updateFilter() {
     const double slope = kSlopeScale * std::sqrt(v) + kSlopeBase;
     filter_.setBand(kLowShelfBand, cornerHz / spread, lowDb, slope);
     filter_.setBand(kHighShelfBand, cornerHz * spread, highDb, slope);
+    publishLoopDesign();
+}
+
+// The bank designs the shelves and draws their curve; the loop runs them from this copy, which
+// it takes over as one set at the start of a block. Called by every writer of the bank's design.
+void TempoDelay::publishLoopDesign() {
+    LoopDesign::Values v;
+    for (int32_t b = 0; b < kLoopBands; ++b) {
+        const BiquadCoefficients c = filter_.coefficients(b);
+        const double band[5] = {c.b0, c.b1, c.b2, c.a1, c.a2};
+        std::copy(band, band + 5, v.begin() + 5 * b);
+    }
+    loopDesign_.publish(v);
+}
+
+// Takes over a new design, and clears a channel's band state that has stopped being finite (a
+// NaN that reached the loop), so that one bad sample cannot silence the echo for good.
+void TempoDelay::prepareLoopFilter() {
+    loopDesign_.takeIfChanged(loopCoefficients_, loopDesignSeen_);
+    LoopState& st = loopState_;
+    for (int32_t b = 0; b < kLoopBands; ++b) {
+        const StereoPair sum = st.x1[b] + st.x2[b] + st.y1[b] + st.y2[b];
+        for (int lane = 0; lane < 2; ++lane) {
+            if (!std::isfinite(sum[lane])) {
+                st.x1[b][lane] = st.x2[b][lane] = 0.0;
+                st.y1[b][lane] = st.y2[b][lane] = 0.0;
+            }
+        }
+    }
 }
 
 bool TempoDelay::filterCurve(double* points, int32_t count) const {
@@ -201,11 +229,11 @@ bool TempoDelay::filterCurve(double* points, int32_t count) const {
 // ---- processing --------------------------------------------------------------------------------
 
 void TempoDelay::process(double* left, double* right, uint64_t position, int32_t frames, bool mono) {
-    filter_.prepareBlock();
+    prepareLoopFilter();
     const uint32_t start = static_cast<uint32_t>(position);
 
-    // A longer time than the lines hold (a slow tempo, a long note): grow them, keeping what they
-    // hold at the same positions so that the echo being faded out ends smoothly.
+    // A longer time than the line holds (a slow tempo, a long note): grow it, keeping what it
+    // holds at the same positions so that the echo being faded out ends smoothly.
     const double t = timeSeconds();
     int32_t target = targetDelayFrames();
     if (t > lineSeconds_ || target > lineSize_) {
@@ -213,18 +241,16 @@ void TempoDelay::process(double* left, double* right, uint64_t position, int32_t
         const int64_t wanted =
             std::max<int64_t>(static_cast<int64_t>(static_cast<float>(t) * fs + 0.5), target);
         if (wanted > lineSize_) {
-            std::unique_ptr<double[]> oldLeft = std::move(lineLeft_), oldRight = std::move(lineRight_);
+            std::unique_ptr<StereoPair[]> old = std::move(line_);
             const int32_t oldSize = lineSize_;
             const uint32_t oldMask = mask_;
             if (allocateLines(wanted)) {
                 for (uint32_t back = 1; back <= static_cast<uint32_t>(oldSize); ++back) {
                     const uint32_t p = start - back;
-                    lineLeft_[p & mask_] = oldLeft[p & oldMask];
-                    lineRight_[p & mask_] = oldRight[p & oldMask];
+                    line_[p & mask_] = old[p & oldMask];
                 }
             } else {
-                lineLeft_ = std::move(oldLeft);
-                lineRight_ = std::move(oldRight);
+                line_ = std::move(old);
             }
         }
         lineSeconds_ = std::max(lineSeconds_, t);
@@ -233,43 +259,102 @@ void TempoDelay::process(double* left, double* right, uint64_t position, int32_t
         return; // no line could ever be allocated: the dry signal passes
     target = std::min(target, lineSize_);
 
+    // Settled (the usual case): the echo is read at full gain, without the switch's smoothing.
+    const bool switching = currentFrames_ != target || switchGain_ != 1.0;
+    if (mono)
+        switching ? run<double, true>(left, right, start, frames, target)
+                  : run<double, false>(left, right, start, frames, target);
+    else
+        switching ? run<StereoPair, true>(left, right, start, frames, target)
+                  : run<StereoPair, false>(left, right, start, frames, target);
+}
+
+// Lane is StereoPair for both channels, or double for the left one alone (mono: the right
+// channel's line and state stay as they are).
+template <typename Lane, bool kSwitching>
+void TempoDelay::run(double* left, double* right, uint32_t start, int32_t frames, int32_t target) {
+    constexpr bool kStereo = std::is_same_v<Lane, StereoPair>;
+    const auto ofLane = [](const StereoPair& v) -> Lane {
+        if constexpr (kStereo)
+            return v;
+        else
+            return v[0];
+    };
     const double level = level_.load(std::memory_order_relaxed);
     const double feedback = feedback_.load(std::memory_order_relaxed);
     const double c100 = c100_;
     const uint32_t mask = mask_;
-    double* lineL = lineLeft_.get();
-    double* lineR = lineRight_.get();
+    StereoPair* line = line_.get();
     double s = switchGain_;
     int32_t current = currentFrames_;
 
-    for (int32_t i = 0; i < frames; ++i) {
-        if (current != target) {
-            smoothToward(-1.0, s, c100);
-            if (s == -1.0)
-                current = target;
-        } else {
-            smoothToward(1.0, s, c100);
+    // One shelf with its state in registers (the two are written out, not looped over, so that
+    // the compiler keeps them there).
+    struct Shelf {
+        double b0, b1, b2, a1, a2;
+        Lane x1, x2, y1, y2;
+        Lane operator()(Lane x) {
+            const Lane y = b0 * x + b1 * x1 + b2 * x2 - a2 * y2 - a1 * y1;
+            x2 = x1;
+            x1 = x;
+            y2 = y1;
+            y1 = y;
+            return y;
         }
-        const double gain = s > 0.0 ? s : 0.0;
+    };
+    const LoopDesign::Values& k = loopCoefficients_;
+    const LoopState& st = loopState_;
+    Shelf low{k[0], k[1], k[2], k[3], k[4], ofLane(st.x1[0]), ofLane(st.x2[0]), ofLane(st.y1[0]), ofLane(st.y2[0])};
+    Shelf high{k[5], k[6], k[7], k[8], k[9], ofLane(st.x1[1]), ofLane(st.x2[1]), ofLane(st.y1[1]), ofLane(st.y2[1])};
+
+    for (int32_t i = 0; i < frames; ++i) {
         const uint32_t n = start + static_cast<uint32_t>(i);
-        const uint32_t write = n & mask;
+        Lane in;
+        if constexpr (kStereo)
+            in = StereoPair{left[i], right[i]};
+        else
+            in = left[i];
+        if constexpr (kSwitching) {
+            if (current != target) {
+                smoothToward(-1.0, s, c100);
+                if (s == -1.0)
+                    current = target;
+            } else {
+                smoothToward(1.0, s, c100);
+            }
+        }
         const uint32_t read = (n - static_cast<uint32_t>(current)) & mask;
+        Lane tap = ofLane(line[read]);
+        if constexpr (kSwitching)
+            tap = (s > 0.0 ? s : 0.0) * tap;
 
-        const double tapL = gain * lineL[read];
-        double wL = tapL * feedback + left[i] + kAntiDenormal;
-        filter_.processLeft(wL);
-        lineL[write] = wL;
-        left[i] = level * tapL + left[i];
-
-        if (!mono) {
-            const double tapR = gain * lineR[read];
-            double wR = tapR * feedback + right[i] + kAntiDenormal;
-            filter_.processRight(wR);
-            lineR[write] = wR;
-            right[i] = level * tapR + right[i];
+        const Lane w = high(low(tap * feedback + in + kAntiDenormal));
+        const Lane out = level * tap + in;
+        if constexpr (kStereo) {
+            line[n & mask] = w;
+            left[i] = out[0];
+            right[i] = out[1];
+        } else {
+            line[n & mask][0] = w;
+            left[i] = out;
         }
     }
 
+    int32_t b = 0;
+    for (const Shelf* shelf : {&low, &high}) {
+        if constexpr (kStereo) {
+            loopState_.x1[b] = shelf->x1;
+            loopState_.x2[b] = shelf->x2;
+            loopState_.y1[b] = shelf->y1;
+            loopState_.y2[b] = shelf->y2;
+        } else {
+            loopState_.x1[b][0] = shelf->x1;
+            loopState_.x2[b][0] = shelf->x2;
+            loopState_.y1[b][0] = shelf->y1;
+            loopState_.y2[b][0] = shelf->y2;
+        }
+        ++b;
+    }
     switchGain_ = s;
     currentFrames_ = current;
 }

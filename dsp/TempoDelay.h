@@ -6,6 +6,7 @@
 
 #include "dsp/BiquadBank.h"
 #include "dsp/DspModule.h"
+#include "dsp/StereoPair.h"
 
 namespace pellucer {
 
@@ -95,9 +96,23 @@ public:
     const BiquadBank& filter() const { return filter_; }
 
 private:
+    // The feedback filter inside the loop: the low shelf, then the high shelf, in direct form I
+    // with the previous output entering last, as the bank runs them; the left and right channels
+    // side by side in the lanes of one register.
+    static constexpr int32_t kLoopBands = 2;
+    struct LoopState {
+        StereoPair x1[kLoopBands], x2[kLoopBands], y1[kLoopBands], y2[kLoopBands];
+    };
+    // b0, b1, b2, a1, a2 of each band, copied from the bank whenever the owner redesigns it.
+    using LoopDesign = PublishedValues<5 * kLoopBands>;
+
     int32_t framesFor(double seconds) const;
     bool allocateLines(int64_t frames);
     void updateFilter();
+    void publishLoopDesign();
+    void prepareLoopFilter();
+    template <typename Lane, bool kSwitching>
+    void run(double* left, double* right, uint32_t start, int32_t frames, int32_t target);
 
     std::atomic<double> timeSeconds_{kInitialTimeSeconds};
     std::atomic<int32_t> targetFrames_{0};
@@ -109,6 +124,7 @@ private:
     std::atomic<double> filterCornerControl_{0.0};
 
     BiquadBank filter_;
+    LoopDesign loopDesign_;
 
     // Audio side.
     int32_t currentFrames_ = 0;
@@ -116,8 +132,11 @@ private:
     // switches, rises back to 1.
     double switchGain_ = 1.0;
     double lineSeconds_ = kInitialLineSeconds;
-    std::unique_ptr<double[]> lineLeft_;
-    std::unique_ptr<double[]> lineRight_;
+    uint32_t loopDesignSeen_ = 0;
+    LoopDesign::Values loopCoefficients_{};
+    LoopState loopState_{};
+    // One line of (left, right) pairs: a frame is written with one store.
+    std::unique_ptr<StereoPair[]> line_;
     int32_t lineSize_ = 0;
     uint32_t mask_ = 0;
 };

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <xmmintrin.h>
 #include <tuple>
 #include <vector>
 
@@ -36,17 +37,18 @@ double echoToBurst(ChannelStripEffect& effect) {
 } // namespace
 
 // Latency is one millisecond in whole frames; Full Reset passes the input delayed by exactly that
-// plus at most the 1e-7 anti-denormal noise, rounded to single precision. 32 and 64 kHz make
+// plus at most the 1e-7 anti-denormal noise, rounded to single precision, in blocks of any size:
+// one frame, fewer frames than the latency, as many, more than the pad holds. 32 and 64 kHz make
 // latencies that are powers of two. Rates no host can mean are ignored.
 TEST_F(Processing, UnityPathDelaysByOneMillisecondAtEveryRate) {
-    for (const auto& [rate, frames] : {std::pair{48000.0f, 48}, {32000.0f, 32}, {64000.0f, 64}, {22050.0f, 22},
-                                       {192000.0f, 192}, {44100.0f, 44}}) {
+    for (const auto& [rate, frames, block] : {std::tuple{48000.0f, 48, 1}, {32000.0f, 32, 7}, {64000.0f, 64, 64},
+                                              {22050.0f, 22, 4097}, {192000.0f, 192, 255}, {44100.0f, 44, 512}}) {
         effect.setSampleRate(rate);
         ASSERT_EQ(effect.latency(), frames) << rate;
         EXPECT_EQ(effect.getAeffect()->initialDelay, frames);
         const auto inL = toFloat(noise(0.8, 6000, 1)), inR = toFloat(noise(0.8, 6000, 2));
         std::vector<float> outL, outR;
-        render(effect, inL, inR, outL, outR, 512);
+        render(effect, inL, inR, outL, outR, block);
         expectDelayed(inL, outL, static_cast<size_t>(frames), 2.2e-7);
         expectDelayed(inR, outR, static_cast<size_t>(frames), 2.2e-7);
     }
@@ -65,21 +67,25 @@ TEST_F(Processing, NoiseTableFollowsTheWindowsRuntimeSequence) {
 }
 
 // Bypassed, the output moves smoothly from the processed level (-24 dB here) to the input itself,
-// delayed by the latency, bit for bit; switched on again, the processed level returns.
+// delayed by the latency, bit for bit; switched on again, it moves as smoothly back to the
+// processed level. Either way the first 2 ms after the switch sound mostly as before it.
 TEST_F(Processing, BypassFadesOutThenPassesTheInputDelayedByTheLatency) {
     effect.setParameter(kOutputGain, 0.0f);
     const auto in = toFloat(sine(0.5, 300.0, 44100.0, 44100));
     std::vector<float> outL, outR;
     render(effect, in, in, outL, outR, 256);
+    for (float on : {0.0f, 1.0f}) {
+        effect.setParameter(kPlugInEnable, on);
+        render(effect, in, in, outL, outR, 256);
+        for (size_t i = 1; i < 4000; ++i)
+            ASSERT_LT(std::fabs(outL[i] - outL[i - 1]), 0.05) << on << " " << i;
+        EXPECT_TRUE(on == 0.0f ? peak(outL, 44, 132) < 0.1 : peak(outL, 44, 132) > 0.4) << on;
+    }
+    EXPECT_NEAR(peak(outL, 30000), 0.5 * dbToGain(-24.0), 1e-4);
     effect.setParameter(kPlugInEnable, 0.0f);
     render(effect, in, in, outL, outR, 256);
-    for (size_t i = 1; i < 4000; ++i)
-        ASSERT_LT(std::fabs(outL[i] - outL[i - 1]), 0.05) << i;
     for (size_t i = 30000; i < in.size(); ++i)
         ASSERT_EQ(outL[i], in[i - 44]) << i;
-    effect.setParameter(kPlugInEnable, 1.0f);
-    render(effect, in, in, outL, outR, 256);
-    EXPECT_NEAR(peak(outL, 30000), 0.5 * dbToGain(-24.0), 1e-4);
 }
 
 // Calls a host should not make leave the outputs untouched and count no frames; a block of the
@@ -151,5 +157,27 @@ TEST(EngineStages, SilenceAfterALoudBurstStaysClean) {
     for (size_t i = 0; i < outL.size(); ++i) {
         ASSERT_TRUE(std::isfinite(outL[i]) && std::isfinite(outR[i])) << i;
         ASSERT_TRUE(outL[i] == 0.0f || std::fabs(outL[i]) >= 1e-30f) << i;
+    }
+}
+
+// The host's thread may run in any floating-point mode (here rounding toward zero, sub-normal
+// numbers kept): the output has the same bits as under the default mode, and the host has its
+// own mode back after every call.
+TEST(EngineStages, TheHostsFloatModeNeitherReachesTheSoundNorIsLost) {
+    constexpr unsigned kTowardZero = 0x7F80, kFlags = 0x3F;
+    const auto in = toFloat(noise(0.5, 6000, 5));
+    for (int32_t program : {0, 29}) {
+        ChannelStripEffect a(nullptr), b(nullptr);
+        a.setProgram(program);
+        b.setProgram(program);
+        std::vector<float> refL, refR, outL, outR;
+        render(a, in, in, refL, refR, 500);
+        const unsigned own = _mm_getcsr();
+        _mm_setcsr(kTowardZero);
+        render(b, in, in, outL, outR, 500);
+        const unsigned after = _mm_getcsr();
+        _mm_setcsr(own);
+        EXPECT_EQ(after & ~kFlags, kTowardZero) << program;
+        EXPECT_TRUE(outL == refL && outR == refR) << program;
     }
 }

@@ -79,6 +79,37 @@ TEST(Doubler, ClicksComeBackWhereTheModulatedDelaysPutThem) {
     }
 }
 
+// Every frame is the linear interpolation at the delay computed frame by frame with the library
+// sine, within 3e-8 for full-scale noise: at the lowest usable rate (where the polynomial's
+// offsets are widest), at the engine's rates, and 2^33 frames in (float positions step by 1024),
+// for blocks of any length.
+TEST(Doubler, EveryFrameIsTheReadAtTheModulatedDelay) {
+    const std::tuple<float, uint64_t, double> cases[] = {
+        {1000.0f, 5, 0.3}, {44100.0f, 1234567, 0.7}, {192000.0f, 99, 1.0}, {44100.0f, uint64_t{1} << 33, 0.5}};
+    for (const auto& [fs, position, stereo] : cases) {
+        SCOPED_TRACE(::testing::Message() << fs << " Hz at " << position);
+        Doubler d;
+        d.setSampleRate(fs);
+        d.setPresence(0.8);
+        d.setStereo(stereo);
+        const auto frames = static_cast<size_t>(0.3 * fs);
+        const auto inL = test::noise(1.0, frames, 3), inR = test::noise(1.0, frames, 4);
+        auto l = inL, r = inR;
+        test::processStereo(d, l, r, position, {333, 1, 77});
+        const auto tap = [&](const std::vector<double>& x, size_t i, bool left) {
+            const double delay = delayAt(position + i, fs, left), whole = std::floor(delay);
+            const auto at = [&](double back) { return back <= static_cast<double>(i) ? x[i - static_cast<size_t>(back)] : 0.0; };
+            return (delay - whole) * at(whole + 1.0) + (1.0 - (delay - whole)) * at(whole);
+        };
+        const double own = 0.5 * stereo + 0.5;
+        for (size_t i = 0; i < frames; ++i) {
+            const double dl = inL[i] + 0.8 * tap(inL, i, true), dr = inR[i] + 0.8 * tap(inR, i, false);
+            ASSERT_NEAR(l[i], own * dl + (1.0 - own) * dr, 3e-8) << i;
+            ASSERT_NEAR(r[i], own * dr + (1.0 - own) * dl, 3e-8) << i;
+        }
+    }
+}
+
 // Presence 0: each output is w = 0.5 W + 0.5 of its own channel and 1 - w of the other.
 TEST(Doubler, PresenceZeroPassesOrMixesTheChannels) {
     const auto inL = test::noise(0.5, 5000, 1), inR = test::noise(0.5, 5000, 2);
@@ -96,7 +127,8 @@ TEST(Doubler, PresenceZeroPassesOrMixesTheChannels) {
     }
 }
 
-// Mono mixes both delayed copies of the one channel half and half.
+// Mono mixes both delayed copies of the one channel half and half: what stereo 0 makes of the
+// same signal on both channels.
 TEST(Doubler, MonoAveragesBothDelayedCopiesOfTheOneChannel) {
     Doubler d;
     d.setPresence(0.6);
@@ -113,4 +145,11 @@ TEST(Doubler, MonoAveragesBothDelayedCopiesOfTheOneChannel) {
         EXPECT_NEAR(weight, 0.5 * 0.6, 0.6 * kDopplerSlack);
         EXPECT_NEAR(centre, at, 0.05);
     }
+    Doubler pair;
+    pair.setPresence(0.6);
+    pair.setStereo(0.0);
+    std::vector<double> l(4000, 0.0), r(4000, 0.0);
+    l[0] = r[0] = 1.0;
+    test::processStereo(pair, l, r, 0, {37});
+    EXPECT_TRUE(l == s && r == s);
 }

@@ -64,7 +64,7 @@ TEST(TempoDelay, EchoesComeAtTheTimeInWholeFramesAndDecayByTheFeedback) {
 }
 
 // A high cut takes 9 dB above the corner (469 Hz at mid range), a low cut below, a band limit
-// both; each pass through the loop takes the 9 dB again.
+// both; each pass through the loop takes the 9 dB again, in mono as on each stereo channel.
 TEST(TempoDelay, FeedbackFilterCutsHighsLowsOrBothBy9dB) {
     TempoDelay delay;
     delay.setFilterCornerControl(0.5);
@@ -79,14 +79,19 @@ TEST(TempoDelay, FeedbackFilterCutsHighsLowsOrBothBy9dB) {
     }
     EXPECT_GT(delay.filter().magnitudeDb(469.0), -4.0);
 
-    TempoDelay loop;
-    loop.setFilterMode(0.0);
-    loop.setFilterCornerControl(0.3); // corner about 100 Hz
-    echo(loop, 0.1, 0.9);
+    TempoDelay loop, monoLoop;
+    for (TempoDelay* d : {&loop, &monoLoop}) {
+        d->setFilterMode(0.0);
+        d->setFilterCornerControl(0.3); // corner about 100 Hz
+        echo(*d, 0.1, 0.9);
+    }
     std::vector<double> left = test::sine(0.5, 5000.0, 44100.0, 441), right = left; // a 10 ms burst
     left.resize(44100, 0.0);
     right.resize(44100, 0.0);
+    std::vector<double> mono = left;
     test::processStereo(loop, left, right, 0, {256});
+    test::processMono(monoLoop, mono);
+    EXPECT_TRUE(mono == left && right == left);
     const double first = test::peak(left, 4410, 4410 + 441),
                  second = test::peak(left, 8820 + 100, 8820 + 441);
     EXPECT_NEAR(first, 0.5 * test::dbToGain(-9.0), 0.02);
