@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -31,7 +32,7 @@ public:
     static constexpr uint32_t kFlushToZero = 0x8000;      ///< bit 15 (FTZ)
     static constexpr uint32_t kAudio = kExceptionsMasked | kDenormalsAreZero | kFlushToZero;
 
-    AudioFloatMode() : host_(_mm_getcsr()) { _mm_setcsr(kAudio); }
+    AudioFloatMode() : host_(_mm_getcsr()) { _mm_setcsr(kAudio & supportedBits()); }
     ~AudioFloatMode() { _mm_setcsr(host_); }
 #else
     AudioFloatMode() = default;
@@ -41,6 +42,23 @@ public:
 
 private:
 #if defined(__SSE2__)
+    // The MXCSR bits this processor accepts. Every x86-64 processor has DAZ; the first SSE2
+    // processors do not, and setting it there faults, so the 32-bit build asks FXSAVE's mask once.
+    static uint32_t supportedBits() {
+#if defined(__i386__)
+        static const uint32_t bits = [] {
+            alignas(16) unsigned char area[512] = {};
+            __asm__ volatile("fxsave %0" : "=m"(area));
+            uint32_t mask = 0;
+            std::memcpy(&mask, area + 28, sizeof mask);
+            return mask != 0 ? mask : 0xFFBFu; // a zero mask means the default: all but DAZ
+        }();
+        return bits;
+#else
+        return 0xFFFFu;
+#endif
+    }
+
     uint32_t host_;
 #endif
 };
