@@ -28,6 +28,9 @@ constexpr double kMinCrossoverHz = 20.0;
 // The routing weights move on every sample whose (block index + position) is not a multiple of 8.
 constexpr uint32_t kWeightSkipMask = 7;
 
+// Frames split at a time before the equaliser's tube takes them.
+constexpr int32_t kChunkFrames = 64;
+
 bool usableFrequency(double hz) { return std::isfinite(hz) && hz > 0.0; }
 
 double geometricMean(double a, double b) { return std::pow(10.0, (std::log10(a) + std::log10(b)) / 2.0); }
@@ -263,37 +266,55 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
             separateStates(both, sl, sr);
         }
     } else {
+        // Both channels side by side; in mono the right lane carries a copy of the left input,
+        // and its results are dropped.
         const double c100 = c100_;
         const uint32_t phase = static_cast<uint32_t>(position);
+        const double* rightIn = mono ? left : right;
         SplitStateOf<StereoPair> both = joinStates(sl, sr);
-        for (int32_t i = 0; i < frames; ++i) {
-            Bands l, r{0.0, 0.0, 0.0};
-            if (mono) {
-                l = split(left[i], a, b, sl);
-            } else {
-                const BandsOf<StereoPair> x = split(StereoPair{left[i], right[i]}, a, b, both);
-                l = {x.low[0], x.mid[0], x.high[0]};
-                r = {x.low[1], x.mid[1], x.high[1]};
+        TubeStage::FrameShaper shaper = tube_.beginFrames();
+        double keepLow = 1.0 - wLow, keepMid = 1.0 - wMid, keepHigh = 1.0 - wHigh;
+        bool routed = wLow != 0.0 || wMid != 0.0 || wHigh != 0.0;
+        // A chunk is split first and then sent through the tube: short loops keep their state
+        // in registers, where one long one would spill it to memory on every frame.
+        for (int32_t start = 0; start < frames; start += kChunkFrames) {
+            const int32_t n = std::min(frames - start, kChunkFrames);
+            BandsOf<StereoPair> bands[kChunkFrames];
+            StereoPair tube[kChunkFrames];
+            for (int32_t i = 0; i < n; ++i)
+                bands[i] = split(StereoPair{left[start + i], rightIn[start + i]}, a, b, both);
+            if (settled) {
+                for (int32_t i = 0; i < n; ++i)
+                    tube[i] = wLow * bands[i].low + wMid * bands[i].mid + wHigh * bands[i].high;
+                shaper.shapeFrames(tube, n, mono);
             }
-            double tubeL = wLow * l.low + wMid * l.mid + wHigh * l.high;
-            double tubeR = mono ? 0.0 : wLow * r.low + wMid * r.mid + wHigh * r.high;
+            for (int32_t i = 0; i < n; ++i) {
+                const BandsOf<StereoPair>& x = bands[i];
+                if (!settled) {
+                    tube[i] = wLow * x.low + wMid * x.mid + wHigh * x.high;
+                    if (routed)
+                        tube[i] = shaper.shapeFrame(tube[i], mono);
+                }
+                const StereoPair out = keepLow * x.low + tube[i] + keepMid * x.mid + keepHigh * x.high;
+                left[start + i] = out[0];
+                if (!mono)
+                    right[start + i] = out[1];
 
-            if (wLow != 0.0 || wMid != 0.0 || wHigh != 0.0)
-                tube_.processFrame(tubeL, tubeR, mono);
-
-            left[i] = (1.0 - wLow) * l.low + tubeL + (1.0 - wMid) * l.mid + (1.0 - wHigh) * l.high;
-            if (!mono)
-                right[i] = (1.0 - wLow) * r.low + tubeR + (1.0 - wMid) * r.mid + (1.0 - wHigh) * r.high;
-
-            // (Weights at their targets would stay there: no need to move them.)
-            if (!settled && ((phase + static_cast<uint32_t>(i)) & kWeightSkipMask) != 0) {
-                smoothToward(targetLow, wLow, c100);
-                smoothToward(targetMid, wMid, c100);
-                smoothToward(targetHigh, wHigh, c100);
+                // (Weights at their targets would stay there: no need to move them.)
+                if (!settled && ((phase + static_cast<uint32_t>(start + i)) & kWeightSkipMask) != 0) {
+                    smoothToward(targetLow, wLow, c100);
+                    smoothToward(targetMid, wMid, c100);
+                    smoothToward(targetHigh, wHigh, c100);
+                    keepLow = 1.0 - wLow;
+                    keepMid = 1.0 - wMid;
+                    keepHigh = 1.0 - wHigh;
+                    routed = wLow != 0.0 || wMid != 0.0 || wHigh != 0.0;
+                }
             }
         }
-        if (!mono)
-            separateStates(both, sl, sr);
+        tube_.endFrames(shaper);
+        SplitState unusedRight;
+        separateStates(both, sl, mono ? unusedRight : sr);
     }
     bank_.processBlock(left, right, frames, mono);
 
