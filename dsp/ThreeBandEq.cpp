@@ -53,6 +53,7 @@ void ThreeBandEq::initialise() {
     publishCrossovers();
     splitLeft_ = SplitState{};
     splitRight_ = SplitState{};
+    rejoined_ = false;
     weights_[0] = weights_[1] = weights_[2] = 0.0;
     bank_.reset();
 
@@ -189,6 +190,19 @@ ThreeBandEq::Crossover ThreeBandEq::designCrossover(double hz, double sampleRate
 // gives low = LP_A LP_B x, mid = HP_A LP_B x and, after A's first-order section, high =
 // AP1_A HP_B x, which add up to the allpass AP1_A AP1_B x.
 
+// Both A sections are linear, so A1(u; s) + A1(v; t) = A1(u + v; s + t) for their states s and t:
+// with the state 2 sA + sH in the high band's section (and none in the low/mid one), that section
+// alone carries the sum of the bands on from where the split left it, and when the split takes
+// over again the same states continue the sum without a step. The second-order sections cancel
+// in the sum; they start again from rest.
+void ThreeBandEq::rejoin(SplitState& s) {
+    s.highFirstA.x1 += 2.0 * s.firstA.x1;
+    s.highFirstA.y1 += 2.0 * s.firstA.y1;
+    s.firstA = {};
+    s.secondA = {};
+    s.secondB = {};
+}
+
 ThreeBandEq::SplitStateOf<StereoPair> ThreeBandEq::joinStates(const SplitState& l, const SplitState& r) {
     SplitStateOf<StereoPair> both;
     auto first = [](FirstOrderAllpass<StereoPair>& to, const FirstOrderAllpass<double>& a,
@@ -250,16 +264,20 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
     // In stereo both channels are split side by side (StereoPair: the same bits as one by one).
     const bool settled = wLow == targetLow && wMid == targetMid && wHigh == targetHigh;
     if (settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0) {
+        // The bands add up to crossover A's first-order allpass of twice crossover B's, which
+        // is all that runs until a band is routed again.
+        if (!rejoined_) {
+            rejoin(sl);
+            rejoin(sr);
+            rejoined_ = true;
+        }
         if (mono) {
-            for (int32_t i = 0; i < frames; ++i) {
-                const Bands l = split(left[i], a, b, sl);
-                left[i] = l.low + l.mid + l.high;
-            }
+            for (int32_t i = 0; i < frames; ++i)
+                left[i] = allpassSum(left[i], a, b, sl);
         } else {
             SplitStateOf<StereoPair> both = joinStates(sl, sr);
             for (int32_t i = 0; i < frames; ++i) {
-                const BandsOf<StereoPair> x = split(StereoPair{left[i], right[i]}, a, b, both);
-                const StereoPair sum = x.low + x.mid + x.high;
+                const StereoPair sum = allpassSum(StereoPair{left[i], right[i]}, a, b, both);
                 left[i] = sum[0];
                 right[i] = sum[1];
             }
@@ -271,6 +289,7 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
         const double c100 = c100_;
         const uint32_t phase = static_cast<uint32_t>(position);
         const double* rightIn = mono ? left : right;
+        rejoined_ = false;
         SplitStateOf<StereoPair> both = joinStates(sl, sr);
         TubeStage::FrameShaper shaper = tube_.beginFrames();
         double keepLow = 1.0 - wLow, keepMid = 1.0 - wMid, keepHigh = 1.0 - wHigh;
