@@ -263,18 +263,21 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
     // nor on its way, the weights stay 0 for the whole block and the bands simply add up again.
     // In stereo both channels are split side by side (StereoPair: the same bits as one by one).
     const bool settled = wLow == targetLow && wMid == targetMid && wHigh == targetHigh;
-    if (settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0) {
+    const bool noneRouted = settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0;
+    const bool allRouted = settled && wLow == 1.0 && wMid == 1.0 && wHigh == 1.0;
+    if (noneRouted || allRouted) {
         // The bands add up to crossover A's first-order allpass of twice crossover B's, which
-        // is all that runs until a band is routed again.
+        // is all that runs while they are not told apart: none of them routed through the tube
+        // (their sum goes on as it is), or all of them (their sum goes through the tube).
         if (!rejoined_) {
             rejoin(sl);
             rejoin(sr);
             rejoined_ = true;
         }
-        if (mono) {
+        if (mono && noneRouted) {
             for (int32_t i = 0; i < frames; ++i)
                 left[i] = allpassSum(left[i], a, b, sl);
-        } else {
+        } else if (noneRouted) {
             SplitStateOf<StereoPair> both = joinStates(sl, sr);
             for (int32_t i = 0; i < frames; ++i) {
                 const StereoPair sum = allpassSum(StereoPair{left[i], right[i]}, a, b, both);
@@ -282,6 +285,27 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
                 right[i] = sum[1];
             }
             separateStates(both, sl, sr);
+        } else {
+            // In mono the right lane carries a copy of the left input, and its results are
+            // dropped.
+            const double* rightIn = mono ? left : right;
+            SplitStateOf<StereoPair> both = joinStates(sl, sr);
+            TubeStage::FrameShaper shaper = tube_.beginFrames();
+            for (int32_t start = 0; start < frames; start += kChunkFrames) {
+                const int32_t n = std::min(frames - start, kChunkFrames);
+                StereoPair sum[kChunkFrames];
+                for (int32_t i = 0; i < n; ++i)
+                    sum[i] = allpassSum(StereoPair{left[start + i], rightIn[start + i]}, a, b, both);
+                shaper.shapeFrames(sum, n, mono);
+                for (int32_t i = 0; i < n; ++i) {
+                    left[start + i] = sum[i][0];
+                    if (!mono)
+                        right[start + i] = sum[i][1];
+                }
+            }
+            tube_.endFrames(shaper);
+            SplitState unusedRight;
+            separateStates(both, sl, mono ? unusedRight : sr);
         }
     } else {
         // Both channels side by side; in mono the right lane carries a copy of the left input,

@@ -106,13 +106,13 @@ void TubeStage::FrameShaper::shapeFrames(StereoPair* frames, int32_t n, bool mon
         Envelope env = envelope_;
         if (mono) {
             for (int32_t i = 0; i < m; ++i) {
-                env.track(level[i][0]);
+                env.follow(level[i][0]);
                 level[i] = StereoPair{env.value, env.value};
             }
         } else {
             double* samples = reinterpret_cast<double*>(level);
             for (int32_t k = 0; k < 2 * m; ++k) {
-                env.track(samples[k]);
+                env.follow(samples[k]);
                 samples[k] = env.value;
             }
         }
