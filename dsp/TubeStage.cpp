@@ -47,20 +47,22 @@ void TubeStage::setEnvelopeModulation(bool on) {
 }
 
 void TubeStage::Envelope::trackAll(const double* distortion, int32_t n) {
+    Envelope env = *this; // (a local: the stores below cannot be taken for reads of the input)
     for (int32_t i = 0; i < n;) {
-        if (value == hold.value && hold.counter < kHoldSamples) {
-            const double held = hold.value;
-            const int32_t end = std::min(n, i + (kHoldSamples - hold.counter));
+        if (env.value == env.hold.value && env.hold.counter < kHoldSamples) {
+            const double held = env.hold.value;
+            const int32_t end = std::min(n, i + (kHoldSamples - env.hold.counter));
             int32_t j = i;
             while (j < end && !(distortion[j] >= held))
                 ++j;
-            hold.counter += j - i;
+            env.hold.counter += j - i;
             i = j;
             if (i == n)
                 break;
         }
-        track(distortion[i++]);
+        env.track(distortion[i++]);
     }
+    *this = env;
 }
 
 TubeStage::FrameShaper TubeStage::beginFrames() const {
@@ -159,33 +161,40 @@ void TubeStage::processChannel(double* samples, int32_t frames, double& inputGai
     envelope_ = env;
 }
 
-// Both channels follow one settings trajectory, so they are shaped side by side. The envelope,
-// which runs over the left block before the right one, takes the left distortions as they come
-// and the right ones from a store once the left block is through.
+// Both channels follow one settings trajectory, so they are shaped side by side; the envelope
+// then runs over the left block's distortion and after it over the right block's.
 void TubeStage::processPair(double* left, double* right, int32_t frames) {
     const Targets t = targets();
-    Envelope env = envelope_;
+    // Locals, which the stores to the buffers cannot change (members would be read again).
+    const Curve curve = curve_;
+    const double outputScale = outputScale_, c = c1_;
+    double* leftDistortion = distortion_[0];
+    double* rightDistortion = distortion_[1];
     double inputGain = inputGainNow_, drive = driveNow_, outputGain = outputGainNow_;
-    for (int32_t start = 0; start < frames; start += kSmoothingStride) {
-        smoothAll(inputGain, drive, outputGain, t, c1_);
-        const Gains gains = currentGains(inputGain, drive, outputGain, outputScale_);
-        const int32_t n = std::min(frames - start, kSmoothingStride);
-        double leftDistortion[kSmoothingStride];
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t k = start + i;
+    auto shape = [&](int32_t start, int32_t end, const Gains& gains) {
+        for (int32_t k = start; k < end; ++k) {
             const StereoPair y = gains.inputDrive * StereoPair{left[k], right[k]};
-            const StereoPair shaped = curve_(y);
+            const StereoPair shaped = curve(y);
             const StereoPair distortion = magnitude(y - shaped);
             const StereoPair out = shaped * gains.outputScale;
-            leftDistortion[i] = distortion[0];
-            rightDistortion_[k] = distortion[1];
+            leftDistortion[k] = distortion[0];
+            rightDistortion[k] = distortion[1];
             left[k] = out[0];
             right[k] = out[1];
         }
-        env.trackAll(leftDistortion, n);
+    };
+    if (inputGain == t.inputGain && drive == t.drive && outputGain == t.outputGain) {
+        // Settings at their targets stay there: one run over the block.
+        shape(0, frames, currentGains(inputGain, drive, outputGain, outputScale));
+    } else {
+        for (int32_t start = 0; start < frames; start += kSmoothingStride) {
+            smoothAll(inputGain, drive, outputGain, t, c);
+            shape(start, std::min(frames, start + kSmoothingStride),
+                  currentGains(inputGain, drive, outputGain, outputScale));
+        }
     }
-    env.trackAll(rightDistortion_, frames);
-    envelope_ = env;
+    envelope_.trackAll(leftDistortion, frames);
+    envelope_.trackAll(rightDistortion, frames);
     inputGainNow_ = inputGain;
     driveNow_ = drive;
     outputGainNow_ = outputGain;

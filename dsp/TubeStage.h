@@ -199,7 +199,10 @@ private:
     static double magnitude(double x) { return std::fabs(x); }
     static StereoPair magnitude(StereoPair x) { return fromBits(toBits(x) & ~toBits(StereoPair{-0.0, -0.0})); }
     static double lowerOfOneAnd(double x) { return std::min(1.0, x); }
-    static StereoPair lowerOfOneAnd(StereoPair x) { return x < 1.0 ? x : StereoPair{1.0, 1.0}; }
+    static StereoPair lowerOfOneAnd(StereoPair x) {
+        // MINPD(x, 1) is x < 1 ? x : 1 lane by lane, as std::min(1.0, x) (NaN gives 1).
+        return static_cast<StereoPair>(_mm_min_pd(static_cast<__m128d>(x), _mm_set1_pd(1.0)));
+    }
     static double squareRoot(double x) { return std::sqrt(x); }
     static StereoPair squareRoot(StereoPair x) { return static_cast<StereoPair>(_mm_sqrt_pd(static_cast<__m128d>(x))); }
     static double withSignOf(double f, double y) { return std::copysign(f, y); }
@@ -249,8 +252,8 @@ private:
 
     Envelope envelope_;
     std::atomic<double> publishedEnvelope_{0.0};
-    // The right channel's distortion while the left one runs through the envelope first.
-    double rightDistortion_[kPairedFrames];
+    // Both channels' distortion of a paired block, for the envelope to take one after the other.
+    double distortion_[2][kPairedFrames];
 };
 
 } // namespace pellucer
