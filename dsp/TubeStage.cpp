@@ -126,7 +126,6 @@ void TubeStage::FrameShaper::shapeFrames(StereoPair* frames, int32_t n, bool mon
 
 void TubeStage::processChannel(double* samples, int32_t frames, double& inputGain, double& drive,
                                double& outputGain) {
-    const bool plain = shapingOff();
     const Targets t = targets();
     Envelope env = envelope_;
     // The settings move on every eighth sample of the block, starting with the first.
@@ -135,10 +134,7 @@ void TubeStage::processChannel(double* samples, int32_t frames, double& inputGai
         const Gains gains = currentGains(inputGain, drive, outputGain, outputScale_);
         const int32_t n = std::min(frames - start, kSmoothingStride);
         double* x = samples + start;
-        if (plain) {
-            for (int32_t i = 0; i < n; ++i)
-                x[i] = x[i] * gains.plain;
-        } else if (envelopeModulation_) {
+        if (envelopeModulation_) {
             for (int32_t i = 0; i < n; ++i) {
                 const double y = gains.inputDrive * x[i];
                 const double shaped = curve_(y);
@@ -200,10 +196,34 @@ void TubeStage::processPair(double* left, double* right, int32_t frames) {
     outputGainNow_ = outputGain;
 }
 
+// Shaping off: the gains alone, on both channels at once; at unity, nothing at all.
+void TubeStage::processPlain(double* left, double* right, int32_t frames, bool mono) {
+    const Targets t = targets();
+    auto scale = [&](int32_t start, int32_t end, double gain) {
+        if (gain == 1.0)
+            return;
+        for (int32_t k = start; k < end; ++k)
+            left[k] *= gain;
+        if (!mono)
+            for (int32_t k = start; k < end; ++k)
+                right[k] *= gain;
+    };
+    if (inputGainNow_ == t.inputGain && driveNow_ == t.drive && outputGainNow_ == t.outputGain) {
+        scale(0, frames, inputGainNow_ * outputGainNow_);
+        return;
+    }
+    for (int32_t from = 0; from < frames; from += kSmoothingStride) {
+        smoothAll(inputGainNow_, driveNow_, outputGainNow_, t, c1_);
+        scale(from, std::min(frames, from + kSmoothingStride), inputGainNow_ * outputGainNow_);
+    }
+}
+
 void TubeStage::process(double* left, double* right, uint64_t, int32_t frames, bool mono) {
-    if (mono) {
+    if (shapingOff()) {
+        processPlain(left, right, frames, mono);
+    } else if (mono) {
         processChannel(left, frames, inputGainNow_, driveNow_, outputGainNow_);
-    } else if (frames <= kPairedFrames && !envelopeModulation_ && !shapingOff()) {
+    } else if (frames <= kPairedFrames && !envelopeModulation_) {
         processPair(left, right, frames);
     } else {
         // The left channel runs on a copy of the settings so that the right one, which advances

@@ -232,9 +232,11 @@ private:
         return {inputGain * drive, inputGain * outputGain, outputGain * outputScale / drive};
     }
 
-    // One channel (mono, or a block too long to pair), and both channels side by side.
+    // One channel (mono, or a block too long to pair), both channels side by side, and both
+    // with shaping off.
     void processChannel(double* samples, int32_t frames, double& inputGain, double& drive, double& outputGain);
     void processPair(double* left, double* right, int32_t frames);
+    void processPlain(double* left, double* right, int32_t frames, bool mono);
 
     std::atomic<double> inputGain_{1.0};
     std::atomic<double> drive_{1.0};
