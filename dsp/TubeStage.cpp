@@ -49,12 +49,23 @@ void TubeStage::setEnvelopeModulation(bool on) {
 void TubeStage::Envelope::trackAll(const double* distortion, int32_t n) {
     Envelope env = *this; // (a local: the stores below cannot be taken for reads of the input)
     for (int32_t i = 0; i < n;) {
-        if (env.value == env.hold.value && env.hold.counter < kHoldSamples) {
+        if (env.hold.counter < kHoldSamples && env.value >= env.hold.value) {
+            // Until a sample reaches the held peak or the hold runs out, the peak stands and the
+            // envelope, at or above it, can only fall toward it (a fall ends at the peak at the
+            // lowest); once a step leaves it where it was, so do all the others.
             const double held = env.hold.value;
             const int32_t end = std::min(n, i + (kHoldSamples - env.hold.counter));
             int32_t j = i;
+            double v = env.value;
+            for (; j < end && !(distortion[j] >= held); ++j) {
+                const double next = v + (held - v) * env.release;
+                if (next == v)
+                    break;
+                v = next;
+            }
             while (j < end && !(distortion[j] >= held))
                 ++j;
+            env.value = v;
             env.hold.counter += j - i;
             i = j;
             if (i == n)

@@ -90,6 +90,9 @@ TEST(TubeStage, EnvelopeHoldsItsPeakFor441SamplesThenDecays) {
     EXPECT_NEAR(tube.envelope(), loud, 1e-12);
     processMono(tube, next);
     EXPECT_NEAR(tube.envelope(), loud + (quiet - loud) * 0.001, 1e-12);
+    std::vector<double> falling(99, 0.5), fallingRight(99, 0.5);
+    test::processStereo(tube, falling, fallingRight); // 198 more steps, left block then right
+    EXPECT_NEAR(tube.envelope(), quiet + (loud - quiet) * std::pow(0.999, 199), 1e-12);
     processMono(tube, more);
     EXPECT_NEAR(tube.envelope(), quiet, 1e-6);
     tube.reset();
