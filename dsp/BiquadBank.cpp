@@ -278,10 +278,13 @@ void BiquadBank::runBand(const BiquadCoefficients& c, double* left, double* righ
 // All bands in one pass over the block: band k of one frame can start while band k + 1 of the
 // frame before is still waiting for its recursion, so the cascade runs at the arithmetic's pace
 // rather than four times the recursion's latency, and both channels share each instruction.
+// A band's past inputs are the past outputs of the band before it, so the cascade keeps one
+// input history and each band's output history: ten register pairs in all, with room beside
+// them for the arithmetic (the coefficients are read from memory as they are used).
 template <int32_t kCount>
 void BiquadBank::runStereoCascade(const int32_t* bands, double* left, double* right, int32_t frames) {
     StereoPair b0[kCount], b1[kCount], b2[kCount], a1[kCount], a2[kCount];
-    StereoPair x1[kCount], x2[kCount], y1[kCount], y2[kCount];
+    StereoPair y1[kCount], y2[kCount];
     for (int32_t k = 0; k < kCount; ++k) {
         const BiquadCoefficients& c = active_[bands[k]];
         b0[k] = StereoPair{c.b0, c.b0};
@@ -289,29 +292,33 @@ void BiquadBank::runStereoCascade(const int32_t* bands, double* left, double* ri
         b2[k] = StereoPair{c.b2, c.b2};
         a1[k] = StereoPair{c.a1, c.a1};
         a2[k] = StereoPair{c.a2, c.a2};
-        const State& l = left_[bands[k]];
-        const State& r = right_[bands[k]];
-        x1[k] = StereoPair{l.x1, r.x1};
-        x2[k] = StereoPair{l.x2, r.x2};
-        y1[k] = StereoPair{l.y1, r.y1};
-        y2[k] = StereoPair{l.y2, r.y2};
+        y1[k] = StereoPair{left_[bands[k]].y1, right_[bands[k]].y1};
+        y2[k] = StereoPair{left_[bands[k]].y2, right_[bands[k]].y2};
     }
+    StereoPair x1 = {left_[bands[0]].x1, right_[bands[0]].x1};
+    StereoPair x2 = {left_[bands[0]].x2, right_[bands[0]].x2};
     for (int32_t i = 0; i < frames; ++i) {
-        StereoPair x = {left[i], right[i]};
+        const StereoPair in = {left[i], right[i]};
+        StereoPair x = in, p1 = x1, p2 = x2;
+#pragma GCC unroll 4
         for (int32_t k = 0; k < kCount; ++k) {
-            const StereoPair y = b0[k] * x + b1[k] * x1[k] + b2[k] * x2[k] - a2[k] * y2[k] - a1[k] * y1[k];
-            x2[k] = x1[k];
-            x1[k] = x;
+            const StereoPair y = b0[k] * x + b1[k] * p1 + b2[k] * p2 - a2[k] * y2[k] - a1[k] * y1[k];
+            p1 = y1[k];
+            p2 = y2[k];
             y2[k] = y1[k];
             y1[k] = y;
             x = y;
         }
+        x2 = x1;
+        x1 = in;
         left[i] = x[0];
         right[i] = x[1];
     }
     for (int32_t k = 0; k < kCount; ++k) {
-        left_[bands[k]] = {x1[k][0], x2[k][0], y1[k][0], y2[k][0]};
-        right_[bands[k]] = {x1[k][1], x2[k][1], y1[k][1], y2[k][1]};
+        const StereoPair inX1 = k == 0 ? x1 : y1[k - 1];
+        const StereoPair inX2 = k == 0 ? x2 : y2[k - 1];
+        left_[bands[k]] = {inX1[0], inX2[0], y1[k][0], y2[k][0]};
+        right_[bands[k]] = {inX1[1], inX2[1], y1[k][1], y2[k][1]};
     }
 }
 

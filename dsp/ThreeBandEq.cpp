@@ -28,6 +28,9 @@ constexpr double kMinCrossoverHz = 20.0;
 // The routing weights move on every sample whose (block index + position) is not a multiple of 8.
 constexpr uint32_t kWeightSkipMask = 7;
 
+// Frames split at a time before the equaliser's tube takes them.
+constexpr int32_t kChunkFrames = 64;
+
 bool usableFrequency(double hz) { return std::isfinite(hz) && hz > 0.0; }
 
 double geometricMean(double a, double b) { return std::pow(10.0, (std::log10(a) + std::log10(b)) / 2.0); }
@@ -50,6 +53,7 @@ void ThreeBandEq::initialise() {
     publishCrossovers();
     splitLeft_ = SplitState{};
     splitRight_ = SplitState{};
+    rejoined_ = false;
     weights_[0] = weights_[1] = weights_[2] = 0.0;
     bank_.reset();
 
@@ -186,6 +190,19 @@ ThreeBandEq::Crossover ThreeBandEq::designCrossover(double hz, double sampleRate
 // gives low = LP_A LP_B x, mid = HP_A LP_B x and, after A's first-order section, high =
 // AP1_A HP_B x, which add up to the allpass AP1_A AP1_B x.
 
+// Both A sections are linear, so A1(u; s) + A1(v; t) = A1(u + v; s + t) for their states s and t:
+// with the state 2 sA + sH in the high band's section (and none in the low/mid one), that section
+// alone carries the sum of the bands on from where the split left it, and when the split takes
+// over again the same states continue the sum without a step. The second-order sections cancel
+// in the sum; they start again from rest.
+void ThreeBandEq::rejoin(SplitState& s) {
+    s.highFirstA.x1 += 2.0 * s.firstA.x1;
+    s.highFirstA.y1 += 2.0 * s.firstA.y1;
+    s.firstA = {};
+    s.secondA = {};
+    s.secondB = {};
+}
+
 ThreeBandEq::SplitStateOf<StereoPair> ThreeBandEq::joinStates(const SplitState& l, const SplitState& r) {
     SplitStateOf<StereoPair> both;
     auto first = [](FirstOrderAllpass<StereoPair>& to, const FirstOrderAllpass<double>& a,
@@ -246,54 +263,101 @@ void ThreeBandEq::process(double* left, double* right, uint64_t position, int32_
     // nor on its way, the weights stay 0 for the whole block and the bands simply add up again.
     // In stereo both channels are split side by side (StereoPair: the same bits as one by one).
     const bool settled = wLow == targetLow && wMid == targetMid && wHigh == targetHigh;
-    if (settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0) {
-        if (mono) {
-            for (int32_t i = 0; i < frames; ++i) {
-                const Bands l = split(left[i], a, b, sl);
-                left[i] = l.low + l.mid + l.high;
-            }
-        } else {
+    const bool noneRouted = settled && wLow == 0.0 && wMid == 0.0 && wHigh == 0.0;
+    const bool allRouted = settled && wLow == 1.0 && wMid == 1.0 && wHigh == 1.0;
+    if (noneRouted || allRouted) {
+        // The bands add up to crossover A's first-order allpass of twice crossover B's, which
+        // is all that runs while they are not told apart: none of them routed through the tube
+        // (their sum goes on as it is), or all of them (their sum goes through the tube).
+        if (!rejoined_) {
+            rejoin(sl);
+            rejoin(sr);
+            rejoined_ = true;
+        }
+        if (mono && noneRouted) {
+            for (int32_t i = 0; i < frames; ++i)
+                left[i] = allpassSum(left[i], a, b, sl);
+        } else if (noneRouted) {
             SplitStateOf<StereoPair> both = joinStates(sl, sr);
             for (int32_t i = 0; i < frames; ++i) {
-                const BandsOf<StereoPair> x = split(StereoPair{left[i], right[i]}, a, b, both);
-                const StereoPair sum = x.low + x.mid + x.high;
+                const StereoPair sum = allpassSum(StereoPair{left[i], right[i]}, a, b, both);
                 left[i] = sum[0];
                 right[i] = sum[1];
             }
             separateStates(both, sl, sr);
+        } else {
+            // In mono the right lane carries a copy of the left input, and its results are
+            // dropped.
+            const double* rightIn = mono ? left : right;
+            SplitStateOf<StereoPair> both = joinStates(sl, sr);
+            TubeStage::FrameShaper shaper = tube_.beginFrames();
+            for (int32_t start = 0; start < frames; start += kChunkFrames) {
+                const int32_t n = std::min(frames - start, kChunkFrames);
+                StereoPair sum[kChunkFrames];
+                for (int32_t i = 0; i < n; ++i)
+                    sum[i] = allpassSum(StereoPair{left[start + i], rightIn[start + i]}, a, b, both);
+                shaper.shapeFrames(sum, n, mono);
+                for (int32_t i = 0; i < n; ++i) {
+                    left[start + i] = sum[i][0];
+                    if (!mono)
+                        right[start + i] = sum[i][1];
+                }
+            }
+            tube_.endFrames(shaper);
+            SplitState unusedRight;
+            separateStates(both, sl, mono ? unusedRight : sr);
         }
     } else {
+        // Both channels side by side; in mono the right lane carries a copy of the left input,
+        // and its results are dropped.
         const double c100 = c100_;
         const uint32_t phase = static_cast<uint32_t>(position);
+        const double* rightIn = mono ? left : right;
+        rejoined_ = false;
         SplitStateOf<StereoPair> both = joinStates(sl, sr);
-        for (int32_t i = 0; i < frames; ++i) {
-            Bands l, r{0.0, 0.0, 0.0};
-            if (mono) {
-                l = split(left[i], a, b, sl);
-            } else {
-                const BandsOf<StereoPair> x = split(StereoPair{left[i], right[i]}, a, b, both);
-                l = {x.low[0], x.mid[0], x.high[0]};
-                r = {x.low[1], x.mid[1], x.high[1]};
+        TubeStage::FrameShaper shaper = tube_.beginFrames();
+        double keepLow = 1.0 - wLow, keepMid = 1.0 - wMid, keepHigh = 1.0 - wHigh;
+        bool routed = wLow != 0.0 || wMid != 0.0 || wHigh != 0.0;
+        // A chunk is split first and then sent through the tube: short loops keep their state
+        // in registers, where one long one would spill it to memory on every frame.
+        for (int32_t start = 0; start < frames; start += kChunkFrames) {
+            const int32_t n = std::min(frames - start, kChunkFrames);
+            BandsOf<StereoPair> bands[kChunkFrames];
+            StereoPair tube[kChunkFrames];
+            for (int32_t i = 0; i < n; ++i)
+                bands[i] = split(StereoPair{left[start + i], rightIn[start + i]}, a, b, both);
+            if (settled) {
+                for (int32_t i = 0; i < n; ++i)
+                    tube[i] = wLow * bands[i].low + wMid * bands[i].mid + wHigh * bands[i].high;
+                shaper.shapeFrames(tube, n, mono);
             }
-            double tubeL = wLow * l.low + wMid * l.mid + wHigh * l.high;
-            double tubeR = mono ? 0.0 : wLow * r.low + wMid * r.mid + wHigh * r.high;
+            for (int32_t i = 0; i < n; ++i) {
+                const BandsOf<StereoPair>& x = bands[i];
+                if (!settled) {
+                    tube[i] = wLow * x.low + wMid * x.mid + wHigh * x.high;
+                    if (routed)
+                        tube[i] = shaper.shapeFrame(tube[i], mono);
+                }
+                const StereoPair out = keepLow * x.low + tube[i] + keepMid * x.mid + keepHigh * x.high;
+                left[start + i] = out[0];
+                if (!mono)
+                    right[start + i] = out[1];
 
-            if (wLow != 0.0 || wMid != 0.0 || wHigh != 0.0)
-                tube_.processFrame(tubeL, tubeR, mono);
-
-            left[i] = (1.0 - wLow) * l.low + tubeL + (1.0 - wMid) * l.mid + (1.0 - wHigh) * l.high;
-            if (!mono)
-                right[i] = (1.0 - wLow) * r.low + tubeR + (1.0 - wMid) * r.mid + (1.0 - wHigh) * r.high;
-
-            // (Weights at their targets would stay there: no need to move them.)
-            if (!settled && ((phase + static_cast<uint32_t>(i)) & kWeightSkipMask) != 0) {
-                smoothToward(targetLow, wLow, c100);
-                smoothToward(targetMid, wMid, c100);
-                smoothToward(targetHigh, wHigh, c100);
+                // (Weights at their targets would stay there: no need to move them.)
+                if (!settled && ((phase + static_cast<uint32_t>(start + i)) & kWeightSkipMask) != 0) {
+                    smoothToward(targetLow, wLow, c100);
+                    smoothToward(targetMid, wMid, c100);
+                    smoothToward(targetHigh, wHigh, c100);
+                    keepLow = 1.0 - wLow;
+                    keepMid = 1.0 - wMid;
+                    keepHigh = 1.0 - wHigh;
+                    routed = wLow != 0.0 || wMid != 0.0 || wHigh != 0.0;
+                }
             }
         }
-        if (!mono)
-            separateStates(both, sl, sr);
+        tube_.endFrames(shaper);
+        SplitState unusedRight;
+        separateStates(both, sl, mono ? unusedRight : sr);
     }
     bank_.processBlock(left, right, frames, mono);
 

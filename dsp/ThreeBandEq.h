@@ -155,6 +155,14 @@ private:
         const T qA = s.secondA.run(lowMid, a.a1, a.a2);
         return {pA + qA, pA - qA, s.highFirstA.run(pB - qB, a.c)};
     }
+    // The sum of the three bands: A's first-order section (in the high band's state) on twice
+    // B's first-order output, without the rest of the split.
+    template <typename T> static T allpassSum(T x, const Crossover& a, const Crossover& b, SplitStateOf<T>& s) {
+        const T pB = s.firstB.run(0.5 * (x + kAntiDenormal), b.c);
+        return s.highFirstA.run(pB + pB, a.c);
+    }
+    // Moves a split's state to where `allpassSum` continues it.
+    static void rejoin(SplitState& s);
     static double narrowBellQ(double midGainDb);
 
     void updateCrossovers();
@@ -185,6 +193,8 @@ private:
     Crossover crossoverB_;
     SplitState splitLeft_;
     SplitState splitRight_;
+    // True while the split's state is kept for `allpassSum` (no band routed).
+    bool rejoined_ = false;
     double weights_[3] = {0.0, 0.0, 0.0};
 };
 

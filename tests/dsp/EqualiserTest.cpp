@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <numeric>
@@ -184,6 +185,25 @@ TEST(ThreeBandEq, RoutedBandsPassTheTubeInsteadOfTheirOwnSignal) {
     EXPECT_NEAR(gainDb(eq, 100.0, 44100.0, test::dbToGain(-60.0)), 0.0, 0.01);
     EXPECT_LT(gainDb(eq, 1000.0, 44100.0, 1.0), -1.0);
     EXPECT_GT(eq.tube().envelope(), 0.1);
+    // Quiet, the tube is all but linear: routing bands in and out while playing (each change
+    // fading in and settling; two bands, then all three) leaves the sum where it was.
+    ThreeBandEq switched, never;
+    never.setTubeLow(false); // the same crossovers as `switched`
+    std::vector<double> l = test::noise(1e-3, 110250), r = test::noise(1e-3, 110250, 99);
+    auto neverL = l, neverR = r;
+    for (size_t at = 0; at < l.size(); at += 500) {
+        const bool on = (at / 22050) % 2 == 1;
+        switched.setTubeLow(on);
+        switched.setTubeMid(on && at > 44100);
+        switched.setTubeHigh(on);
+        const auto n = static_cast<int32_t>(std::min<size_t>(500, l.size() - at));
+        switched.process(l.data() + at, r.data() + at, at, n, false);
+        never.process(neverL.data() + at, neverR.data() + at, at, n, false);
+    }
+    for (size_t i = 0; i < l.size(); ++i) {
+        ASSERT_NEAR(l[i], neverL[i], 5e-6) << i;
+        ASSERT_NEAR(r[i], neverR[i], 5e-6) << i;
+    }
     ThreeBandEq highOnly;
     highOnly.setLowFrequency(100.0);
     highOnly.setMidFrequency(1000.0);

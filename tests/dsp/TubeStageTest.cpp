@@ -74,6 +74,13 @@ TEST(TubeStage, InputGainStepReaches90PercentInAbout8ms) {
         EXPECT_NEAR(dc.back(), 0.01 * target, 1e-9);
         EXPECT_EQ(dc, right);
     }
+    // Shaping on, in a block too long to pair the channels: still one trajectory.
+    TubeStage shaping;
+    configure(shaping, 1.5);
+    shaping.setInputGain(2.0);
+    std::vector<double> left = test::noise(0.3, TubeStage::kPairedFrames + 100), right = left;
+    test::processStereo(shaping, left, right);
+    EXPECT_EQ(left, right);
 }
 
 // The envelope holds a loud burst's distortion, then falls by 0.001 of the distance per sample;
@@ -90,6 +97,20 @@ TEST(TubeStage, EnvelopeHoldsItsPeakFor441SamplesThenDecays) {
     EXPECT_NEAR(tube.envelope(), loud, 1e-12);
     processMono(tube, next);
     EXPECT_NEAR(tube.envelope(), loud + (quiet - loud) * 0.001, 1e-12);
+    // A new hold of the quiet level, then lower samples: 198 more steps toward it, left block
+    // then right.
+    std::vector<double> falling(99, 0.45), fallingRight(99, 0.45);
+    falling[0] = 0.5;
+    test::processStereo(tube, falling, fallingRight);
+    EXPECT_NEAR(tube.envelope(), quiet + (loud - quiet) * std::pow(0.999, 199), 1e-12);
+    // In one stereo block: 10 loud samples, the hold's 441, then 149 steps on the left and 600
+    // on the right.
+    TubeStage paired;
+    configure(paired, 1.0);
+    std::vector<double> l(600, 0.5), r(600, 0.5);
+    std::fill(l.begin(), l.begin() + 10, 1.0);
+    test::processStereo(paired, l, r);
+    EXPECT_NEAR(paired.envelope(), quiet + (loud - quiet) * std::pow(0.999, 749), 1e-12);
     processMono(tube, more);
     EXPECT_NEAR(tube.envelope(), quiet, 1e-6);
     tube.reset();
