@@ -19,6 +19,10 @@
 
 namespace pellucer {
 
+// Hosts create the engine with plain new, which 32-bit Windows serves on 8-byte boundaries: no
+// member may ask for more (the stages keep their SSE2 pairs as StoredPair).
+static_assert(alignof(ChannelStripEffect) <= 8, "the engine object must not need 16-byte alignment");
+
 namespace {
 
 constexpr float kDefaultSampleRate = 44100.0f;

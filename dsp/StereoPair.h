@@ -8,4 +8,15 @@ namespace pellucer {
 /// (GCC and Clang vector extension; a scalar operand is broadcast to both lanes.)
 using StereoPair = double __attribute__((vector_size(16)));
 
+/// A pair as a stage keeps it in its members or in a line of plain doubles: the same two
+/// doubles, needing only a double's alignment. A 16-byte aligned member would make the whole
+/// engine object 16-byte aligned, and 32-bit Windows allocates on 8-byte boundaries, where an
+/// aligned SSE2 access faults. Reads and writes of a StoredPair use unaligned moves (as fast as
+/// aligned ones on aligned data), and it may alias the doubles it lies on; the arithmetic runs on
+/// StereoPair values.
+using StoredPair = double __attribute__((vector_size(16), aligned(8), may_alias));
+
+/// The pairs of a line of 2 n doubles (left, right, left, right, ...).
+inline StoredPair* pairsOf(double* line) { return reinterpret_cast<StoredPair*>(line); }
+
 } // namespace pellucer

@@ -93,7 +93,7 @@ void TempoDelay::initialise() {
 
 void TempoDelay::reset() {
     if (lineSize_ > 0)
-        std::memset(static_cast<void*>(line_.get()), 0, sizeof(StereoPair) * static_cast<size_t>(lineSize_));
+        std::memset(static_cast<void*>(line_.get()), 0, sizeof(double) * 2 * static_cast<size_t>(lineSize_));
     currentFrames_ = std::min(targetDelayFrames(), lineSize_);
     switchGain_ = 1.0;
     loopState_ = LoopState{};
@@ -105,7 +105,7 @@ bool TempoDelay::allocateLines(int64_t frames) {
     int64_t size = 1;
     while (size < frames)
         size *= 2;
-    std::unique_ptr<StereoPair[]> line(new (std::nothrow) StereoPair[static_cast<size_t>(size)]());
+    std::unique_ptr<double[]> line(new (std::nothrow) double[2 * static_cast<size_t>(size)]());
     if (!line)
         return false;
     line_ = std::move(line);
@@ -241,13 +241,13 @@ void TempoDelay::process(double* left, double* right, uint64_t position, int32_t
         const int64_t wanted =
             std::max<int64_t>(static_cast<int64_t>(static_cast<float>(t) * fs + 0.5), target);
         if (wanted > lineSize_) {
-            std::unique_ptr<StereoPair[]> old = std::move(line_);
+            std::unique_ptr<double[]> old = std::move(line_);
             const int32_t oldSize = lineSize_;
             const uint32_t oldMask = mask_;
             if (allocateLines(wanted)) {
                 for (uint32_t back = 1; back <= static_cast<uint32_t>(oldSize); ++back) {
                     const uint32_t p = start - back;
-                    line_[p & mask_] = old[p & oldMask];
+                    pairsOf(line_.get())[p & mask_] = pairsOf(old.get())[p & oldMask];
                 }
             } else {
                 line_ = std::move(old);
@@ -274,7 +274,7 @@ void TempoDelay::process(double* left, double* right, uint64_t position, int32_t
 template <typename Lane, bool kSwitching>
 void TempoDelay::run(double* left, double* right, uint32_t start, int32_t frames, int32_t target) {
     constexpr bool kStereo = std::is_same_v<Lane, StereoPair>;
-    const auto ofLane = [](const StereoPair& v) -> Lane {
+    const auto ofLane = [](const StoredPair& v) -> Lane {
         if constexpr (kStereo)
             return v;
         else
@@ -284,7 +284,7 @@ void TempoDelay::run(double* left, double* right, uint32_t start, int32_t frames
     const double feedback = feedback_.load(std::memory_order_relaxed);
     const double c100 = c100_;
     const uint32_t mask = mask_;
-    StereoPair* line = line_.get();
+    StoredPair* line = pairsOf(line_.get());
     double s = switchGain_;
     int32_t current = currentFrames_;
 

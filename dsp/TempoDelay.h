@@ -101,7 +101,7 @@ private:
     // side by side in the lanes of one register.
     static constexpr int32_t kLoopBands = 2;
     struct LoopState {
-        StereoPair x1[kLoopBands], x2[kLoopBands], y1[kLoopBands], y2[kLoopBands];
+        StoredPair x1[kLoopBands], x2[kLoopBands], y1[kLoopBands], y2[kLoopBands];
     };
     // b0, b1, b2, a1, a2 of each band, copied from the bank whenever the owner redesigns it.
     using LoopDesign = PublishedValues<5 * kLoopBands>;
@@ -136,7 +136,7 @@ private:
     LoopDesign::Values loopCoefficients_{};
     LoopState loopState_{};
     // One line of (left, right) pairs: a frame is written with one store.
-    std::unique_ptr<StereoPair[]> line_;
+    std::unique_ptr<double[]> line_; ///< left, right, left, right, ...
     int32_t lineSize_ = 0;
     uint32_t mask_ = 0;
 };
