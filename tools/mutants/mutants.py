@@ -538,6 +538,14 @@ def list_faults(faults: list[Fault]) -> int:
     return 0
 
 
+def shown(path):
+    """A path as the messages print it: relative to the repository when inside it."""
+    try:
+        return path.relative_to(REPO)
+    except ValueError:
+        return path
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -586,7 +594,7 @@ def main() -> int:
                             text=True).stdout.strip()
     dirty = subprocess.run(["git", "status", "--porcelain"], cwd=REPO, capture_output=True,
                            text=True).stdout.strip() != ""
-    print(f"mutants: scratch copy {SRC.relative_to(REPO)}: {files} files, {written} written "
+    print(f"mutants: scratch copy {shown(SRC)}: {files} files, {written} written "
           f"(HEAD {commit}{' with local changes' if dirty else ''})")
 
     outcomes = [Outcome(f) for f in faults]
@@ -616,7 +624,7 @@ def main() -> int:
         "test program": f"{BUILD / TEST_PROGRAM} (the whole suite, one process)",
         "timeout": f"{args.timeout:.0f} s per test run",
     }
-    print(f"mutants: configure {BUILD.relative_to(REPO)}: -G Ninja {shlex.join(flags)}")
+    print(f"mutants: configure {shown(BUILD)}: -G Ninja {shlex.join(flags)}")
     if not configure(cmake, flags):
         return 2
 
@@ -691,7 +699,7 @@ def main() -> int:
         shutil.copyfile(REPORT_JSON, FULL_REPORT_JSON)
     print()
     print_table(outcomes)
-    print(f"\nrun time {minutes(total)}; report: {REPORT_MD.relative_to(REPO)}")
+    print(f"\nrun time {minutes(total)}; report: {shown(REPORT_MD)}")
     return 1 if stopped else 0
 
 
