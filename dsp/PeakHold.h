@@ -24,6 +24,20 @@ struct PeakHold {
         return value;
     }
 
+    /// The same as `track`, with branches: for loops whose next sample waits on this one, where a
+    /// predicted branch lets it start early (new peaks and the hold's ends are rare there).
+    double follow(double v) {
+        if (v >= value) {
+            value = v;
+            counter = 0;
+        } else if (counter < kHoldSamples) {
+            ++counter;
+        } else {
+            value = v;
+        }
+        return value;
+    }
+
     void clear() {
         value = 0.0;
         counter = 0;

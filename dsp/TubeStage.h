@@ -122,15 +122,7 @@ private:
         // lets the next sample start before this one is through. Rises and the hold's ends are
         // rare; a sample that leaves the envelope where it is costs no wait at all.
         void follow(double distortion) {
-            if (distortion >= hold.value) {
-                hold.value = distortion;
-                hold.counter = 0;
-            } else if (hold.counter < kHoldSamples) {
-                ++hold.counter;
-            } else {
-                hold.value = distortion;
-            }
-            const double d = hold.value - value;
+            const double d = hold.follow(distortion) - value;
             if (d > 0.0)
                 value = value + d * attack;
             else if (d != 0.0) // (NaN included: it comes through as in `track`)
