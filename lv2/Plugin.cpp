@@ -38,8 +38,9 @@ struct Urids {
     LV2_URID timePosition, timeBeatsPerMinute, timeSpeed;
     LV2_URID stateKey, stateType;
 
-    explicit Urids(const LV2_URID_Map& map) {
-        auto id = [&map](const char* uri) { return map.map(map.handle, uri); };
+    /// Without the host's map (lv2apply gives none) every id is 0: no time and no state.
+    explicit Urids(const LV2_URID_Map* map) {
+        auto id = [map](const char* uri) { return map != nullptr ? map->map(map->handle, uri) : 0; };
         atomObject = id(LV2_ATOM__Object);
         atomBlank = id(LV2_ATOM__Blank);
         atomFloat = id(LV2_ATOM__Float);
@@ -84,7 +85,7 @@ float peak(const float* samples, uint32_t frames) {
 
 class Lv2Strip {
 public:
-    Lv2Strip(double sampleRate, const LV2_URID_Map& map) : urids_(map), effect_(&hostCallback) {
+    Lv2Strip(double sampleRate, const LV2_URID_Map* map) : urids_(map), effect_(&hostCallback) {
         effect_.getAeffect()->user = this;
         effect_.setSampleRate(static_cast<float>(sampleRate));
         time_.sampleRate = sampleRate;
@@ -116,7 +117,13 @@ public:
         }
     }
 
-    void activate() { effect_.resume(); }
+    // A host activates the plug-in before a stream starts, which must begin without any history:
+    // the engine is told so as a VST host tells it, with a transport start (its own reset), in
+    // the first piece it processes. The transport's state itself stays as the host last gave it.
+    void activate() {
+        effect_.resume();
+        streamStarts_ = true;
+    }
 
     void run(uint32_t frames) {
         applyControls();
@@ -127,7 +134,7 @@ public:
             setOutput(kMeterInRight, decibels(peak(in_[1], frames)));
         }
         uint32_t done = 0;
-        if (timeIn_ != nullptr) {
+        if (timeIn_ != nullptr && urids_.timePosition != 0) {
             LV2_ATOM_SEQUENCE_FOREACH(timeIn_, event) {
                 const auto at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, done, frames));
                 if (audio)
@@ -150,6 +157,8 @@ public:
 
     LV2_State_Status save(LV2_State_Store_Function store, LV2_State_Handle handle) {
         void* chunk = nullptr;
+        if (urids_.stateKey == 0)
+            return LV2_STATE_ERR_NO_FEATURE;
         const int32_t size = effect_.getChunk(&chunk, false);
         if (size <= 0)
             return LV2_STATE_ERR_UNKNOWN;
@@ -161,6 +170,8 @@ public:
         size_t size = 0;
         uint32_t type = 0;
         uint32_t flags = 0;
+        if (urids_.stateKey == 0)
+            return LV2_STATE_ERR_NO_FEATURE;
         const void* chunk = retrieve(handle, urids_.stateKey, &size, &type, &flags);
         if (chunk == nullptr)
             return LV2_STATE_ERR_NO_PROPERTY;
@@ -232,9 +243,10 @@ private:
     void process(uint32_t offset, uint32_t frames) {
         for (uint32_t done = 0; done < frames;) {
             const uint32_t n = std::min(frames - done, kPieceFrames);
-            time_.flags = vst::kVstTempoValid | (playing_ ? vst::kVstTransportPlaying : 0) |
-                          (transportChanged_ ? vst::kVstTransportChanged : 0);
+            time_.flags = vst::kVstTempoValid | (playing_ || streamStarts_ ? vst::kVstTransportPlaying : 0) |
+                          (transportChanged_ || streamStarts_ ? vst::kVstTransportChanged : 0);
             transportChanged_ = false;
+            streamStarts_ = false;
             float* inputs[2] = {in_[0] + offset + done, in_[1] + offset + done};
             float* outputs[2] = {out_[0] + offset + done, out_[1] + offset + done};
             effect_.processReplacing(inputs, outputs, static_cast<int32_t>(n));
@@ -247,6 +259,7 @@ private:
     vst::VstTimeInfo time_{};
     bool playing_ = false;
     bool transportChanged_ = false;
+    bool streamStarts_ = false;
     bool adoptPorts_ = false;
 
     float* in_[2] = {};
@@ -264,9 +277,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, co
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
         if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
             map = static_cast<const LV2_URID_Map*>(features[i]->data);
-    if (map == nullptr)
-        return nullptr;
-    auto* instance = new (std::nothrow) Lv2Strip(sampleRate, *map);
+    auto* instance = new (std::nothrow) Lv2Strip(sampleRate, map);
     if (instance != nullptr && !instance->ready(sampleRate)) {
         delete instance; // a rate the engine refuses (below 8 kHz, above 768 kHz)
         instance = nullptr;

@@ -14,6 +14,8 @@ namespace {
 // How far from the first guess the search for a port value that gives a normalised value back
 // exactly may go, in float steps either way.
 constexpr int kSearchSteps = 64;
+// Value texts show one decimal.
+constexpr double kShownSteps = 10.0;
 
 bool reachesSilence(int32_t index) { return std::isinf(kParameters[static_cast<size_t>(index)].range.minimum); }
 
@@ -65,6 +67,11 @@ float portFromNormalised(int32_t index, float v) {
     case PortKind::Continuous: break;
     }
     const double shown = displayNumber(index, v, false);
+    // The number as the value text shows it (one decimal), when it gives v back: the port then
+    // reads as the plug-in's display does.
+    const auto rounded = static_cast<float>(std::round(shown * kShownSteps) / kShownSteps);
+    if (rounded >= port.minimum && rounded <= port.maximum && normalisedFromPort(index, rounded) == v)
+        return rounded;
     const float first = std::clamp(std::isfinite(shown) ? static_cast<float>(shown) : port.minimum, port.minimum,
                                    port.maximum);
     // The float steps of the port and of the normalised value do not line up: look for a port

@@ -163,8 +163,7 @@ std::string pluginText() {
         << "    a lv2:Plugin , lv2:DynamicsPlugin ;\n"
         << "    doap:name \"Pellucer\" ;\n"
         << "    lv2:minorVersion 1 ;\n    lv2:microVersion 0 ;\n"
-        << "    lv2:requiredFeature urid:map ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n"
         << "    lv2:extensionData state:interface ;\n";
     const char* audio[] = {"InputPort", "in_left", "Left In",   "InputPort",  "in_right", "Right In",
                            "OutputPort", "out_left", "Left Out", "OutputPort", "out_right", "Right Out"};
