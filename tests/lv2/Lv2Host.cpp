@@ -1,0 +1,260 @@
+// pellucer-lv2-host: a small LV2 host on lilv for the bundle's checks. It renders a stereo file
+// through the plug-in found on LV2_PATH, as a host does: the control ports at their defaults,
+// the optional time port left unconnected, blocks of 512 frames, the latency left in.
+//
+//   pellucer-lv2-host [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT
+//
+// --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
+// state chunk through the plug-in's state interface; --through-lilv then saves the instance's
+// state with lilv into STATE.ttl (as a session does), and renders from a new instance restored
+// from that text.
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/presets/presets.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+#include <sndfile.h>
+
+namespace {
+
+constexpr const char* kPluginUri = "urn:tessaly:pellucer";
+constexpr const char* kStateKeyUri = "urn:tessaly:pellucer#state";
+constexpr const char* kStateTypeUri = "urn:tessaly:pellucer#StateChunk";
+constexpr uint32_t kBlockFrames = 512;
+
+struct Host {
+    std::vector<std::string> uris;
+    LV2_URID_Map map{this, [](LV2_URID_Map_Handle h, const char* uri) { return static_cast<Host*>(h)->id(uri); }};
+    LV2_URID_Unmap unmap{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) {
+                             auto* host = static_cast<Host*>(h);
+                             return id > 0 && id <= host->uris.size() ? host->uris[id - 1].c_str() : nullptr;
+                         }};
+    LV2_Feature mapFeature{LV2_URID__map, &map};
+    LV2_Feature unmapFeature{LV2_URID__unmap, &unmap};
+    const LV2_Feature* features[3] = {&mapFeature, &unmapFeature, nullptr};
+
+    LilvWorld* world = nullptr;
+    const LilvPlugin* plugin = nullptr;
+    std::vector<float> controls;
+    std::vector<uint8_t> chunk;
+
+    LV2_URID id(const char* uri) {
+        for (size_t i = 0; i < uris.size(); ++i)
+            if (uris[i] == uri)
+                return static_cast<LV2_URID>(i + 1);
+        uris.emplace_back(uri);
+        return static_cast<LV2_URID>(uris.size());
+    }
+};
+
+bool fail(const std::string& message) {
+    std::fprintf(stderr, "pellucer-lv2-host: %s\n", message.c_str());
+    return false;
+}
+
+void setPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type) {
+    auto* host = static_cast<Host*>(user);
+    LilvNode* name = lilv_new_string(host->world, symbol);
+    const LilvPort* port = lilv_plugin_get_port_by_symbol(host->plugin, name);
+    lilv_node_free(name);
+    if (port == nullptr)
+        return;
+    float& control = host->controls[lilv_port_get_index(host->plugin, port)];
+    if (type == host->id(LV2_ATOM__Float) && size == sizeof(float))
+        control = *static_cast<const float*>(value);
+    else if (type == host->id(LV2_ATOM__Double) && size == sizeof(double))
+        control = static_cast<float>(*static_cast<const double*>(value));
+    else if (type == host->id(LV2_ATOM__Int) && size == sizeof(int32_t))
+        control = static_cast<float>(*static_cast<const int32_t*>(value));
+}
+
+const void* portValue(const char* symbol, void* user, uint32_t* size, uint32_t* type) {
+    auto* host = static_cast<Host*>(user);
+    LilvNode* name = lilv_new_string(host->world, symbol);
+    const LilvPort* port = lilv_plugin_get_port_by_symbol(host->plugin, name);
+    lilv_node_free(name);
+    *size = sizeof(float);
+    *type = host->id(LV2_ATOM__Float);
+    return port != nullptr ? &host->controls[lilv_port_get_index(host->plugin, port)] : nullptr;
+}
+
+const void* retrieveChunk(LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) {
+    auto* host = static_cast<Host*>(handle);
+    if (key != host->id(kStateKeyUri))
+        return nullptr;
+    *size = host->chunk.size();
+    *type = host->id(kStateTypeUri);
+    *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+    return host->chunk.data();
+}
+
+// A new instance with its control ports at their defaults.
+LilvInstance* instantiate(Host& host, double rate) {
+    const uint32_t ports = lilv_plugin_get_num_ports(host.plugin);
+    std::vector<float> minimum(ports), maximum(ports);
+    host.controls.assign(ports, 0.0f);
+    lilv_plugin_get_port_ranges_float(host.plugin, minimum.data(), maximum.data(), host.controls.data());
+    for (float& value : host.controls)
+        if (value != value)
+            value = 0.0f; // ports without a default (audio, meters)
+    return lilv_plugin_instantiate(host.plugin, rate, host.features);
+}
+
+const LilvNode* presetNamed(Host& host, const std::string& label) {
+    LilvNode* presetClass = lilv_new_uri(host.world, LV2_PRESETS__Preset);
+    LilvNode* labelProperty = lilv_new_uri(host.world, LILV_NS_RDFS "label");
+    LilvNodes* presets = lilv_plugin_get_related(host.plugin, presetClass);
+    const LilvNode* found = nullptr;
+    LILV_FOREACH (nodes, i, presets) {
+        const LilvNode* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(host.world, preset);
+        LilvNode* name = lilv_world_get(host.world, preset, labelProperty, nullptr);
+        if (name != nullptr && label == lilv_node_as_string(name))
+            found = lilv_node_duplicate(preset);
+        lilv_node_free(name);
+    }
+    lilv_nodes_free(presets);
+    lilv_node_free(labelProperty);
+    lilv_node_free(presetClass);
+    return found;
+}
+
+bool render(Host& host, LilvInstance* instance, const std::vector<float>& input, std::vector<float>& output) {
+    const uint32_t ports = lilv_plugin_get_num_ports(host.plugin);
+    std::vector<float> in[2], out[2];
+    for (auto* buffers : {in, out})
+        for (int c = 0; c < 2; ++c)
+            buffers[c].assign(kBlockFrames, 0.0f);
+    LilvNode* audioClass = lilv_new_uri(host.world, LILV_URI_AUDIO_PORT);
+    LilvNode* inputClass = lilv_new_uri(host.world, LILV_URI_INPUT_PORT);
+    LilvNode* controlClass = lilv_new_uri(host.world, LILV_URI_CONTROL_PORT);
+    int audioIn = 0, audioOut = 0;
+    for (uint32_t p = 0; p < ports; ++p) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(host.plugin, p);
+        if (lilv_port_is_a(host.plugin, port, audioClass)) {
+            const bool isInput = lilv_port_is_a(host.plugin, port, inputClass);
+            lilv_instance_connect_port(instance, p, isInput ? in[audioIn++].data() : out[audioOut++].data());
+        } else if (lilv_port_is_a(host.plugin, port, controlClass)) {
+            lilv_instance_connect_port(instance, p, &host.controls[p]);
+        }
+    }
+    lilv_node_free(controlClass);
+    lilv_node_free(inputClass);
+    lilv_node_free(audioClass);
+    if (audioIn != 2 || audioOut != 2)
+        return fail("the plug-in is not stereo");
+
+    const size_t frames = input.size() / 2;
+    output.assign(input.size(), 0.0f);
+    lilv_instance_activate(instance);
+    for (size_t done = 0; done < frames; done += kBlockFrames) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(kBlockFrames, frames - done));
+        for (uint32_t i = 0; i < n; ++i)
+            for (int c = 0; c < 2; ++c)
+                in[c][i] = input[(done + i) * 2 + static_cast<size_t>(c)];
+        lilv_instance_run(instance, n);
+        for (uint32_t i = 0; i < n; ++i)
+            for (int c = 0; c < 2; ++c)
+                output[(done + i) * 2 + static_cast<size_t>(c)] = out[c][i];
+    }
+    lilv_instance_deactivate(instance);
+    return true;
+}
+
+bool run(int argc, char** argv) {
+    std::string preset, chunkFile, stateFile;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if ((a == "--preset" || a == "--chunk" || a == "--through-lilv") && i + 1 < argc)
+            (a == "--preset" ? preset : a == "--chunk" ? chunkFile : stateFile) = argv[++i];
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 2)
+        return fail("usage: pellucer-lv2-host [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT");
+
+    SF_INFO format{};
+    SNDFILE* file = sf_open(files[0].c_str(), SFM_READ, &format);
+    if (file == nullptr || format.channels != 2)
+        return fail(files[0] + ": not a stereo file");
+    std::vector<float> input(static_cast<size_t>(format.frames) * 2);
+    sf_readf_float(file, input.data(), format.frames);
+    sf_close(file);
+
+    Host host;
+    host.world = lilv_world_new();
+    lilv_world_load_all(host.world);
+    LilvNode* uri = lilv_new_uri(host.world, kPluginUri);
+    host.plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host.world), uri);
+    lilv_node_free(uri);
+    if (host.plugin == nullptr)
+        return fail(std::string(kPluginUri) + " is not on LV2_PATH");
+    LilvInstance* instance = instantiate(host, format.samplerate);
+    if (instance == nullptr)
+        return fail("the plug-in did not instantiate");
+
+    if (!preset.empty()) {
+        const LilvNode* node = presetNamed(host, preset);
+        LilvState* state = node != nullptr ? lilv_state_new_from_world(host.world, &host.map, node) : nullptr;
+        if (state == nullptr)
+            return fail("no preset \"" + preset + "\"");
+        lilv_state_restore(state, instance, setPortValue, &host, 0, host.features);
+        lilv_state_free(state);
+    }
+    if (!chunkFile.empty()) {
+        std::ifstream in(chunkFile, std::ios::binary);
+        host.chunk.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const auto* state =
+            static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        if (state == nullptr ||
+            state->restore(lilv_instance_get_handle(instance), retrieveChunk, &host, 0, host.features) !=
+                LV2_STATE_SUCCESS)
+            return fail(chunkFile + ": the plug-in did not restore it");
+    }
+    if (!stateFile.empty()) {
+        // Saved as a session saves it, then a new instance restored from the text alone.
+        LilvState* saved = lilv_state_new_from_instance(host.plugin, instance, &host.map, nullptr, nullptr, nullptr,
+                                                        nullptr, portValue, &host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE,
+                                                        host.features);
+        char* text = lilv_state_to_string(host.world, &host.map, &host.unmap, saved, "urn:tessaly:check-state", nullptr);
+        lilv_state_free(saved);
+        lilv_instance_free(instance);
+        std::ofstream(stateFile) << text;
+        instance = instantiate(host, format.samplerate);
+        LilvState* loaded = instance != nullptr ? lilv_state_new_from_string(host.world, &host.map, text) : nullptr;
+        lilv_free(text);
+        if (loaded == nullptr)
+            return fail("the saved state does not read back");
+        lilv_state_restore(loaded, instance, setPortValue, &host, 0, host.features);
+        lilv_state_free(loaded);
+    }
+
+    std::vector<float> output;
+    const bool rendered = render(host, instance, input, output);
+    lilv_instance_free(instance);
+    lilv_world_free(host.world);
+    if (!rendered)
+        return false;
+    SF_INFO outFormat{};
+    outFormat.samplerate = format.samplerate;
+    outFormat.channels = 2;
+    outFormat.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* out = sf_open(files[1].c_str(), SFM_WRITE, &outFormat);
+    if (out == nullptr || sf_writef_float(out, output.data(), format.frames) != format.frames)
+        return fail(files[1] + ": cannot write");
+    sf_close(out);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) { return run(argc, argv) ? 0 : 1; }
