@@ -7,6 +7,7 @@
 // host's instantiation class, run to its audio thread; the state's save may run beside run.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -155,14 +156,25 @@ public:
         setOutput(kLatencyPort, static_cast<float>(effect_.latency()));
     }
 
+    // The state is what the ports say: a host may save right after setting them, before a run
+    // has applied them (Ardour does, on a new session), so values still waiting for the next run
+    // go into the saved copy too. The engine itself is left to the audio thread.
     LV2_State_Status save(LV2_State_Store_Function store, LV2_State_Handle handle) {
         void* chunk = nullptr;
         if (urids_.stateKey == 0)
             return LV2_STATE_ERR_NO_FEATURE;
         const int32_t size = effect_.getChunk(&chunk, false);
-        if (size <= 0)
+        if (size != static_cast<int32_t>(ProgramRecord::kChunkSize))
             return LV2_STATE_ERR_UNKNOWN;
-        return store(handle, urids_.stateKey, chunk, static_cast<size_t>(size), urids_.stateType,
+        std::memcpy(static_cast<void*>(&saved_), chunk, ProgramRecord::kChunkSize);
+        for (int32_t i = 0; i < kNumParams && !adoptPorts_; ++i) {
+            const float u = controls_[i] != nullptr ? *controls_[i] : lastApplied_[i];
+            std::array<int32_t, 5> order{};
+            if (std::isnan(u) || u == lastApplied_[i] || (i == kReserved && !decodeOrderCode(u, order)))
+                continue;
+            saved_.values[i] = normalisedFromPort(i, u);
+        }
+        return store(handle, urids_.stateKey, &saved_, ProgramRecord::kChunkSize, urids_.stateType,
                      LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
     }
 
@@ -268,6 +280,7 @@ private:
     const float* controls_[kNumParams] = {};
     float* outputs_[kPortCount - kFirstMeter] = {};
     float lastApplied_[kNumParams] = {};
+    ProgramRecord saved_; ///< the chunk as last saved
 };
 
 Lv2Strip* strip(LV2_Handle instance) { return static_cast<Lv2Strip*>(instance); }

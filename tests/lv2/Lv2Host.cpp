@@ -2,18 +2,22 @@
 // through the plug-in found on LV2_PATH, as a host does: the control ports at their defaults,
 // the optional time port left unconnected, blocks of 512 frames, the latency left in.
 //
-//   pellucer-lv2-host [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT
+//   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl]
+//                     IN OUT
 //
-// --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
+// -c sets a control port (before anything else, as lv2apply does); --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
 // state chunk through the plug-in's state interface; --through-lilv then saves the instance's
 // state with lilv into STATE.ttl (as a session does), and renders from a new instance restored
 // from that text.
 
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lilv/lilv.h>
@@ -44,6 +48,8 @@ struct Host {
     LilvWorld* world = nullptr;
     const LilvPlugin* plugin = nullptr;
     std::vector<float> controls;
+    std::array<std::vector<float>, 2> audioIn{std::vector<float>(kBlockFrames), std::vector<float>(kBlockFrames)};
+    std::array<std::vector<float>, 2> audioOut{std::vector<float>(kBlockFrames), std::vector<float>(kBlockFrames)};
     std::vector<uint8_t> chunk;
 
     LV2_URID id(const char* uri) {
@@ -96,7 +102,35 @@ const void* retrieveChunk(LV2_State_Handle handle, uint32_t key, size_t* size, u
     return host->chunk.data();
 }
 
-// A new instance with its control ports at their defaults.
+// Audio ports to the host's buffers, control ports to its values; the optional time port is left
+// unconnected. False unless the plug-in is stereo.
+bool connect(Host& host, LilvInstance* instance) {
+    const uint32_t ports = lilv_plugin_get_num_ports(host.plugin);
+    LilvNode* audioClass = lilv_new_uri(host.world, LILV_URI_AUDIO_PORT);
+    LilvNode* inputClass = lilv_new_uri(host.world, LILV_URI_INPUT_PORT);
+    LilvNode* controlClass = lilv_new_uri(host.world, LILV_URI_CONTROL_PORT);
+    size_t audioIn = 0, audioOut = 0;
+    for (uint32_t p = 0; p < ports; ++p) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(host.plugin, p);
+        if (lilv_port_is_a(host.plugin, port, audioClass)) {
+            const bool isInput = lilv_port_is_a(host.plugin, port, inputClass);
+            auto& buffers = isInput ? host.audioIn : host.audioOut;
+            size_t& n = isInput ? audioIn : audioOut;
+            if (n < buffers.size())
+                lilv_instance_connect_port(instance, p, buffers[n].data());
+            ++n;
+        } else if (lilv_port_is_a(host.plugin, port, controlClass)) {
+            lilv_instance_connect_port(instance, p, &host.controls[p]);
+        }
+    }
+    lilv_node_free(controlClass);
+    lilv_node_free(inputClass);
+    lilv_node_free(audioClass);
+    return audioIn == 2 && audioOut == 2;
+}
+
+// A new instance with its control ports at their defaults, connected as a host connects it
+// before anything else happens.
 LilvInstance* instantiate(Host& host, double rate) {
     const uint32_t ports = lilv_plugin_get_num_ports(host.plugin);
     std::vector<float> minimum(ports), maximum(ports);
@@ -105,7 +139,13 @@ LilvInstance* instantiate(Host& host, double rate) {
     for (float& value : host.controls)
         if (value != value)
             value = 0.0f; // ports without a default (audio, meters)
-    return lilv_plugin_instantiate(host.plugin, rate, host.features);
+    LilvInstance* instance = lilv_plugin_instantiate(host.plugin, rate, host.features);
+    if (instance != nullptr && !connect(host, instance)) {
+        fail("the plug-in is not stereo");
+        lilv_instance_free(instance);
+        instance = nullptr;
+    }
+    return instance;
 }
 
 const LilvNode* presetNamed(Host& host, const std::string& label) {
@@ -127,31 +167,9 @@ const LilvNode* presetNamed(Host& host, const std::string& label) {
     return found;
 }
 
-bool render(Host& host, LilvInstance* instance, const std::vector<float>& input, std::vector<float>& output) {
-    const uint32_t ports = lilv_plugin_get_num_ports(host.plugin);
-    std::vector<float> in[2], out[2];
-    for (auto* buffers : {in, out})
-        for (int c = 0; c < 2; ++c)
-            buffers[c].assign(kBlockFrames, 0.0f);
-    LilvNode* audioClass = lilv_new_uri(host.world, LILV_URI_AUDIO_PORT);
-    LilvNode* inputClass = lilv_new_uri(host.world, LILV_URI_INPUT_PORT);
-    LilvNode* controlClass = lilv_new_uri(host.world, LILV_URI_CONTROL_PORT);
-    int audioIn = 0, audioOut = 0;
-    for (uint32_t p = 0; p < ports; ++p) {
-        const LilvPort* port = lilv_plugin_get_port_by_index(host.plugin, p);
-        if (lilv_port_is_a(host.plugin, port, audioClass)) {
-            const bool isInput = lilv_port_is_a(host.plugin, port, inputClass);
-            lilv_instance_connect_port(instance, p, isInput ? in[audioIn++].data() : out[audioOut++].data());
-        } else if (lilv_port_is_a(host.plugin, port, controlClass)) {
-            lilv_instance_connect_port(instance, p, &host.controls[p]);
-        }
-    }
-    lilv_node_free(controlClass);
-    lilv_node_free(inputClass);
-    lilv_node_free(audioClass);
-    if (audioIn != 2 || audioOut != 2)
-        return fail("the plug-in is not stereo");
-
+void render(Host& host, LilvInstance* instance, const std::vector<float>& input, std::vector<float>& output) {
+    auto& in = host.audioIn;
+    auto& out = host.audioOut;
     const size_t frames = input.size() / 2;
     output.assign(input.size(), 0.0f);
     lilv_instance_activate(instance);
@@ -166,21 +184,24 @@ bool render(Host& host, LilvInstance* instance, const std::vector<float>& input,
                 output[(done + i) * 2 + static_cast<size_t>(c)] = out[c][i];
     }
     lilv_instance_deactivate(instance);
-    return true;
 }
 
 bool run(int argc, char** argv) {
     std::string preset, chunkFile, stateFile;
     std::vector<std::string> files;
+    std::vector<std::pair<std::string, float>> settings;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if ((a == "--preset" || a == "--chunk" || a == "--through-lilv") && i + 1 < argc)
+        if (a == "-c" && i + 2 < argc) {
+            settings.emplace_back(argv[i + 1], std::strtof(argv[i + 2], nullptr));
+            i += 2;
+        } else if ((a == "--preset" || a == "--chunk" || a == "--through-lilv") && i + 1 < argc)
             (a == "--preset" ? preset : a == "--chunk" ? chunkFile : stateFile) = argv[++i];
         else
             files.push_back(a);
     }
     if (files.size() != 2)
-        return fail("usage: pellucer-lv2-host [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT");
+        return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT");
 
     SF_INFO format{};
     SNDFILE* file = sf_open(files[0].c_str(), SFM_READ, &format);
@@ -202,6 +223,8 @@ bool run(int argc, char** argv) {
     if (instance == nullptr)
         return fail("the plug-in did not instantiate");
 
+    for (const auto& [symbol, value] : settings)
+        setPortValue(symbol.c_str(), &host, &value, sizeof(float), host.id(LV2_ATOM__Float));
     if (!preset.empty()) {
         const LilvNode* node = presetNamed(host, preset);
         LilvState* state = node != nullptr ? lilv_state_new_from_world(host.world, &host.map, node) : nullptr;
@@ -239,11 +262,9 @@ bool run(int argc, char** argv) {
     }
 
     std::vector<float> output;
-    const bool rendered = render(host, instance, input, output);
+    render(host, instance, input, output);
     lilv_instance_free(instance);
     lilv_world_free(host.world);
-    if (!rendered)
-        return false;
     SF_INFO outFormat{};
     outFormat.samplerate = format.samplerate;
     outFormat.channels = 2;
