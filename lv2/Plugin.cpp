@@ -191,8 +191,11 @@ public:
             return LV2_STATE_ERR_BAD_TYPE;
         if (size > static_cast<size_t>(INT32_MAX) || effect_.setChunk(chunk, static_cast<int32_t>(size), false) == 0)
             return LV2_STATE_ERR_UNKNOWN;
-        // The state is the strip as it was saved: the control ports' present values are taken as
-        // they stand, and only later changes are applied over it.
+        // The state is the strip as it was saved. A port the host sets after this (Ardour's
+        // session values arrive with the next run) is applied over it; one that keeps the value
+        // it has now is taken as it stands, whatever it is (a host restoring a state alone).
+        for (int32_t i = 0; i < kNumParams; ++i)
+            portsAtRestore_[i] = controls_[i] != nullptr ? *controls_[i] : NAN;
         adoptPorts_ = true;
         return LV2_STATE_SUCCESS;
     }
@@ -219,11 +222,11 @@ private:
             if (controls_[i] == nullptr)
                 continue;
             const float u = *controls_[i];
-            if (adoptPorts_ || std::isnan(u)) {
+            if (std::isnan(u) || (adoptPorts_ && u == portsAtRestore_[i])) {
                 lastApplied_[i] = u;
                 continue;
             }
-            if (u == lastApplied_[i])
+            if (u == lastApplied_[i] && !adoptPorts_)
                 continue;
             lastApplied_[i] = u;
             effect_.setParameter(i, normalisedFromPort(i, u));
@@ -280,6 +283,7 @@ private:
     const float* controls_[kNumParams] = {};
     float* outputs_[kPortCount - kFirstMeter] = {};
     float lastApplied_[kNumParams] = {};
+    float portsAtRestore_[kNumParams] = {};
     ProgramRecord saved_; ///< the chunk as last saved
 };
 

@@ -5,12 +5,13 @@
 //   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl]
 //                     IN OUT
 //
-// -c sets a control port (before anything else, as lv2apply does); --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
+// -c sets a control port after any preset or state; --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
 // state chunk through the plug-in's state interface; --through-lilv then saves the instance's
 // state with lilv into STATE.ttl (as a session does), and renders from a new instance restored
 // from that text.
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,8 +23,10 @@
 
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
 #include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
+#include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 #include <sndfile.h>
 
@@ -100,6 +103,15 @@ const void* retrieveChunk(LV2_State_Handle handle, uint32_t key, size_t* size, u
     *type = host->id(kStateTypeUri);
     *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
     return host->chunk.data();
+}
+
+bool findPlugin(Host& host) {
+    host.world = lilv_world_new();
+    lilv_world_load_all(host.world);
+    LilvNode* uri = lilv_new_uri(host.world, kPluginUri);
+    host.plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host.world), uri);
+    lilv_node_free(uri);
+    return host.plugin != nullptr || fail(std::string(kPluginUri) + " is not on LV2_PATH");
 }
 
 // Audio ports to the host's buffers, control ports to its values; the optional time port is left
@@ -186,13 +198,127 @@ void render(Host& host, LilvInstance* instance, const std::vector<float>& input,
     lilv_instance_deactivate(instance);
 }
 
+// ---- bad input -------------------------------------------------------------------------------
+
+// Our own generator: the same numbers on every platform and standard library.
+struct Random {
+    uint64_t state;
+    uint32_t next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<uint32_t>(state >> 32);
+    }
+    uint32_t below(uint32_t n) { return next() % n; }
+    float between(float a, float b) { return a + (b - a) * static_cast<float>(next() >> 8) / 16777216.0f; }
+    bool chance(uint32_t percent) { return below(100) < percent; }
+};
+
+// A value a host or a damaged session might put anywhere.
+float wildValue(Random& random, float usual) {
+    constexpr float kWild[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 0.0f, -1.0f, 54321.0f, 12345.5f, 3e38f};
+    return random.chance(80) ? usual : kWild[random.below(std::size(kWild))];
+}
+
+// Time positions at random frames of the block (some out of it): wild tempos, the transport
+// starting and stopping.
+void forgeTime(Host& host, Random& random, uint32_t frames, std::vector<uint8_t>& buffer) {
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, &host.map);
+    lv2_atom_forge_set_buffer(&forge, buffer.data(), buffer.size());
+    LV2_Atom_Forge_Frame sequence;
+    lv2_atom_forge_sequence_head(&forge, &sequence, 0);
+    const uint32_t events = random.below(4);
+    for (uint32_t e = 0; e < events; ++e) {
+        lv2_atom_forge_frame_time(&forge, random.chance(90) ? random.below(frames + 1) : frames + random.below(9999));
+        LV2_Atom_Forge_Frame object;
+        lv2_atom_forge_object(&forge, &object, 0, host.id(LV2_TIME__Position));
+        lv2_atom_forge_key(&forge, host.id(LV2_TIME__beatsPerMinute));
+        lv2_atom_forge_float(&forge, wildValue(random, random.between(15.0f, 999.0f)));
+        lv2_atom_forge_key(&forge, host.id(LV2_TIME__speed));
+        if (random.chance(50))
+            lv2_atom_forge_float(&forge, wildValue(random, random.chance(50) ? 1.0f : 0.0f));
+        else
+            lv2_atom_forge_double(&forge, random.chance(50) ? 1.0 : 0.0);
+        lv2_atom_forge_pop(&forge, &object);
+    }
+    lv2_atom_forge_pop(&forge, &sequence);
+}
+
+// At each rate the plug-in takes: blocks of random length (past the engine's work size too), NaN,
+// infinite and huge samples, wild control values, wild host time and damaged states. Every
+// output sample stays finite and bounded, the meters within their ranges, the latency 1 ms.
+bool abuse(Host& host, uint64_t seed) {
+    // The engine holds input at +120 dBFS; the largest gains the controls give stay far below this.
+    constexpr float kOutputBound = 1e9f;
+    constexpr uint32_t kLongestBlock = 9000;
+    constexpr int kBlocksPerRate = 300;
+    Random random{seed | 1};
+    for (double rate : {4000.0, 8000.0, 22050.0, 44100.0, 96000.0, 192000.0, 384000.0}) {
+        LilvInstance* instance = instantiate(host, rate);
+        if (rate < 8000.0) {
+            if (instance != nullptr)
+                return fail("the plug-in instantiated at " + std::to_string(rate) + " Hz");
+            continue;
+        }
+        if (instance == nullptr)
+            return fail("no instance at " + std::to_string(rate) + " Hz");
+        for (auto* buffers : {&host.audioIn, &host.audioOut})
+            for (auto& buffer : *buffers)
+                buffer.assign(kLongestBlock, 0.0f);
+        connect(host, instance);
+        std::vector<uint8_t> time(4096);
+        LilvNode* symbol = lilv_new_string(host.world, "time");
+        lilv_instance_connect_port(instance, lilv_port_get_index(host.plugin, lilv_plugin_get_port_by_symbol(host.plugin, symbol)),
+                                   time.data());
+        lilv_node_free(symbol);
+        const auto* state =
+            static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        lilv_instance_activate(instance);
+        for (int block = 0; block < kBlocksPerRate; ++block) {
+            const uint32_t frames = random.chance(10) ? random.below(kLongestBlock + 1) : random.below(600);
+            for (auto& channel : host.audioIn)
+                for (uint32_t i = 0; i < frames; ++i)
+                    channel[i] = random.chance(99) ? random.between(-1.0f, 1.0f) : wildValue(random, 0.0f);
+            if (random.chance(20))
+                for (uint32_t p = 5; p < 44; ++p)
+                    host.controls[p] = wildValue(random, random.between(-100.0f, 30000.0f));
+            if (random.chance(5)) {
+                host.chunk.resize(random.chance(50) ? 4852 : random.below(6000));
+                for (uint8_t& byte : host.chunk)
+                    byte = static_cast<uint8_t>(random.next());
+                if (host.chunk.size() >= 4)
+                    std::memcpy(host.chunk.data(), "TLtg", 4);
+                state->restore(lilv_instance_get_handle(instance), retrieveChunk, &host, 0, host.features);
+            }
+            forgeTime(host, random, frames, time);
+            lilv_instance_run(instance, frames);
+            for (const auto& channel : host.audioOut)
+                for (uint32_t i = 0; i < frames; ++i)
+                    if (!(std::fabs(channel[i]) <= kOutputBound))
+                        return fail("output " + std::to_string(channel[i]) + " at " + std::to_string(rate) + " Hz");
+            for (uint32_t p = 44; p < 51; ++p)
+                if (!(host.controls[p] >= -120.0f && host.controls[p] <= 24.0f))
+                    return fail("meter " + std::to_string(p) + " reads " + std::to_string(host.controls[p]));
+            if (host.controls[51] != std::round(static_cast<float>(rate) * 0.001f))
+                return fail("latency " + std::to_string(host.controls[51]) + " at " + std::to_string(rate) + " Hz");
+        }
+        lilv_instance_deactivate(instance);
+        lilv_instance_free(instance);
+    }
+    return true;
+}
+
 bool run(int argc, char** argv) {
     std::string preset, chunkFile, stateFile;
     std::vector<std::string> files;
     std::vector<std::pair<std::string, float>> settings;
+    uint64_t abuseSeed = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "-c" && i + 2 < argc) {
+        if (a == "--abuse" && i + 1 < argc) {
+            abuseSeed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "-c" && i + 2 < argc) {
             settings.emplace_back(argv[i + 1], std::strtof(argv[i + 2], nullptr));
             i += 2;
         } else if ((a == "--preset" || a == "--chunk" || a == "--through-lilv") && i + 1 < argc)
@@ -200,8 +326,15 @@ bool run(int argc, char** argv) {
         else
             files.push_back(a);
     }
-    if (files.size() != 2)
+    if (abuseSeed == 0 && files.size() != 2)
         return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT");
+
+    if (abuseSeed != 0) {
+        Host host;
+        const bool survived = findPlugin(host) && abuse(host, abuseSeed);
+        lilv_world_free(host.world);
+        return survived;
+    }
 
     SF_INFO format{};
     SNDFILE* file = sf_open(files[0].c_str(), SFM_READ, &format);
@@ -212,19 +345,12 @@ bool run(int argc, char** argv) {
     sf_close(file);
 
     Host host;
-    host.world = lilv_world_new();
-    lilv_world_load_all(host.world);
-    LilvNode* uri = lilv_new_uri(host.world, kPluginUri);
-    host.plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host.world), uri);
-    lilv_node_free(uri);
-    if (host.plugin == nullptr)
-        return fail(std::string(kPluginUri) + " is not on LV2_PATH");
+    if (!findPlugin(host))
+        return false;
     LilvInstance* instance = instantiate(host, format.samplerate);
     if (instance == nullptr)
         return fail("the plug-in did not instantiate");
 
-    for (const auto& [symbol, value] : settings)
-        setPortValue(symbol.c_str(), &host, &value, sizeof(float), host.id(LV2_ATOM__Float));
     if (!preset.empty()) {
         const LilvNode* node = presetNamed(host, preset);
         LilvState* state = node != nullptr ? lilv_state_new_from_world(host.world, &host.map, node) : nullptr;
@@ -243,6 +369,9 @@ bool run(int argc, char** argv) {
                 LV2_STATE_SUCCESS)
             return fail(chunkFile + ": the plug-in did not restore it");
     }
+    // The ports after any state, as Ardour's session values reach the plug-in with the next run.
+    for (const auto& [symbol, value] : settings)
+        setPortValue(symbol.c_str(), &host, &value, sizeof(float), host.id(LV2_ATOM__Float));
     if (!stateFile.empty()) {
         // Saved as a session saves it, then a new instance restored from the text alone.
         LilvState* saved = lilv_state_new_from_instance(host.plugin, instance, &host.map, nullptr, nullptr, nullptr,

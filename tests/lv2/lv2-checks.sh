@@ -123,13 +123,18 @@ host)
     agree "the state saved and restored through lilv" "$work/render-state.wav" "$work/state-lilv.wav"
     grep -q 'urn:tessaly:pellucer#state' "$work/state.ttl" || fail "lilv's state has no chunk property"
     # Ports set and the state saved before any run (as Ardour saves a new session): the state
-    # holds the ports' values, and a new instance restored from it sounds as they ask.
-    "$host" -c reserved 54321 -c deesser_enable 1 -c eq_enable 1 -c eq_tube_mid_enable 1 -c eq_mid_gain 9 \
-        -c delay_enable 1 -c delay_time 120 --through-lilv "$work/ports.ttl" "$work/input.wav" "$work/ports.wav"
+    # holds the ports' values, and a new instance restored from it sounds as they ask. And a state
+    # that missed them, restored with the ports set after it (as Ardour reopens such a session).
+    ports=(-c reserved 54321 -c deesser_enable 1 -c eq_enable 1 -c eq_tube_mid_enable 1 -c eq_mid_gain 9
+        -c delay_enable 1 -c delay_time 120)
     "$render" -q --no-progress --tail 0 --preroll 0 --order 54321 --set "DeEsser Enable=On" --set "EQ Enable=On" \
         --set "EQ Tube Mid Enable=On" --set "EQ Mid Gain=9dB" --set "Delay Enable=On" --set "Delay Time=120ms" \
         "$work/input.wav" "$work/render-ports.wav"
+    "$host" "${ports[@]}" --through-lilv "$work/ports.ttl" "$work/input.wav" "$work/ports.wav"
     agree "ports saved before a run and restored through lilv" "$work/render-ports.wav" "$work/ports.wav"
+    "$render" --save-state "$work/full-reset.chunk"
+    "$host" --chunk "$work/full-reset.chunk" "${ports[@]}" "$work/input.wav" "$work/stale.wav"
+    agree "ports set after a state that missed them" "$work/render-ports.wav" "$work/stale.wav"
     ;;
 *)
     echo "usage: lv2-checks.sh bundle|apply|host BUNDLES TOOLS WORK [HOST]" >&2
