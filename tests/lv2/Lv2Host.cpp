@@ -3,13 +3,17 @@
 // the optional time port left unconnected, blocks of 512 frames, the latency left in.
 //
 //   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl]
-//                     IN OUT
+//                     [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT
+//   pellucer-lv2-host --abuse SEED
 //
 // -c sets a control port after any preset or state; --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
 // state chunk through the plug-in's state interface; --through-lilv then saves the instance's
 // state with lilv into STATE.ttl (as a session does), and renders from a new instance restored
-// from that text.
+// from that text. --tempo feeds the time port: the transport rolling at BPM from the first frame;
+// --silence-from silences the input from FRAME on, where --restart stops and starts the transport,
+// and prints the output's peak from there on. --abuse feeds bad input of every kind (below).
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -179,17 +183,82 @@ const LilvNode* presetNamed(Host& host, const std::string& label) {
     return found;
 }
 
-void render(Host& host, LilvInstance* instance, const std::vector<float>& input, std::vector<float>& output) {
+// A time:Position at a frame of the block: the tempo and the transport's speed, each left out when
+// NaN; the speed written as a double when asked.
+struct Position {
+    uint32_t frame;
+    float bpm;
+    float speed;
+    bool speedAsDouble = false;
+};
+
+void forgeSequence(Host& host, const std::vector<Position>& positions, std::vector<uint8_t>& buffer) {
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, &host.map);
+    lv2_atom_forge_set_buffer(&forge, buffer.data(), buffer.size());
+    LV2_Atom_Forge_Frame sequence;
+    lv2_atom_forge_sequence_head(&forge, &sequence, 0);
+    for (const Position& p : positions) {
+        lv2_atom_forge_frame_time(&forge, p.frame);
+        LV2_Atom_Forge_Frame object;
+        lv2_atom_forge_object(&forge, &object, 0, host.id(LV2_TIME__Position));
+        if (!std::isnan(p.bpm)) {
+            lv2_atom_forge_key(&forge, host.id(LV2_TIME__beatsPerMinute));
+            lv2_atom_forge_float(&forge, p.bpm);
+        }
+        if (!std::isnan(p.speed)) {
+            lv2_atom_forge_key(&forge, host.id(LV2_TIME__speed));
+            if (p.speedAsDouble)
+                lv2_atom_forge_double(&forge, p.speed);
+            else
+                lv2_atom_forge_float(&forge, p.speed);
+        }
+        lv2_atom_forge_pop(&forge, &object);
+    }
+    lv2_atom_forge_pop(&forge, &sequence);
+}
+
+void connectTime(Host& host, LilvInstance* instance, std::vector<uint8_t>& buffer) {
+    LilvNode* symbol = lilv_new_string(host.world, "time");
+    const LilvPort* port = lilv_plugin_get_port_by_symbol(host.plugin, symbol);
+    lilv_node_free(symbol);
+    lilv_instance_connect_port(instance, lilv_port_get_index(host.plugin, port), buffer.data());
+}
+
+/// What the host's transport does during a render: nothing (no time port), or rolling at `bpm`
+/// from the first frame; the input silent from `silenceFrom` on, and there the transport stopped
+/// and started again when `restart`.
+struct Transport {
+    float bpm = NAN;
+    int64_t silenceFrom = -1;
+    bool restart = false;
+};
+
+void render(Host& host, LilvInstance* instance, const std::vector<float>& input, const Transport& transport,
+            std::vector<float>& output) {
     auto& in = host.audioIn;
     auto& out = host.audioOut;
+    std::vector<uint8_t> time(4096);
+    if (!std::isnan(transport.bpm))
+        connectTime(host, instance, time);
     const size_t frames = input.size() / 2;
     output.assign(input.size(), 0.0f);
     lilv_instance_activate(instance);
     for (size_t done = 0; done < frames; done += kBlockFrames) {
         const auto n = static_cast<uint32_t>(std::min<size_t>(kBlockFrames, frames - done));
+        const int64_t silence = transport.silenceFrom - static_cast<int64_t>(done);
         for (uint32_t i = 0; i < n; ++i)
             for (int c = 0; c < 2; ++c)
-                in[c][i] = input[(done + i) * 2 + static_cast<size_t>(c)];
+                in[c][i] = transport.silenceFrom >= 0 && i >= silence ? 0.0f : input[(done + i) * 2 + static_cast<size_t>(c)];
+        std::vector<Position> positions;
+        if (done == 0)
+            positions.push_back({0, transport.bpm, 1.0f});
+        if (transport.restart && silence >= 0 && silence < n) {
+            const auto restart = static_cast<uint32_t>(silence);
+            positions.push_back({restart, transport.bpm, 0.0f});
+            positions.push_back({restart, transport.bpm, 1.0f});
+        }
+        forgeSequence(host, positions, time);
         lilv_instance_run(instance, n);
         for (uint32_t i = 0; i < n; ++i)
             for (int c = 0; c < 2; ++c)
@@ -220,31 +289,6 @@ float wildValue(Random& random, float usual) {
     return random.chance(80) ? usual : kWild[random.below(std::size(kWild))];
 }
 
-// Time positions at random frames of the block (some out of it): wild tempos, the transport
-// starting and stopping.
-void forgeTime(Host& host, Random& random, uint32_t frames, std::vector<uint8_t>& buffer) {
-    LV2_Atom_Forge forge;
-    lv2_atom_forge_init(&forge, &host.map);
-    lv2_atom_forge_set_buffer(&forge, buffer.data(), buffer.size());
-    LV2_Atom_Forge_Frame sequence;
-    lv2_atom_forge_sequence_head(&forge, &sequence, 0);
-    const uint32_t events = random.below(4);
-    for (uint32_t e = 0; e < events; ++e) {
-        lv2_atom_forge_frame_time(&forge, random.chance(90) ? random.below(frames + 1) : frames + random.below(9999));
-        LV2_Atom_Forge_Frame object;
-        lv2_atom_forge_object(&forge, &object, 0, host.id(LV2_TIME__Position));
-        lv2_atom_forge_key(&forge, host.id(LV2_TIME__beatsPerMinute));
-        lv2_atom_forge_float(&forge, wildValue(random, random.between(15.0f, 999.0f)));
-        lv2_atom_forge_key(&forge, host.id(LV2_TIME__speed));
-        if (random.chance(50))
-            lv2_atom_forge_float(&forge, wildValue(random, random.chance(50) ? 1.0f : 0.0f));
-        else
-            lv2_atom_forge_double(&forge, random.chance(50) ? 1.0 : 0.0);
-        lv2_atom_forge_pop(&forge, &object);
-    }
-    lv2_atom_forge_pop(&forge, &sequence);
-}
-
 // At each rate the plug-in takes: blocks of random length (past the engine's work size too), NaN,
 // infinite and huge samples, wild control values, wild host time and damaged states. Every
 // output sample stays finite and bounded, the meters within their ranges, the latency 1 ms.
@@ -268,10 +312,7 @@ bool abuse(Host& host, uint64_t seed) {
                 buffer.assign(kLongestBlock, 0.0f);
         connect(host, instance);
         std::vector<uint8_t> time(4096);
-        LilvNode* symbol = lilv_new_string(host.world, "time");
-        lilv_instance_connect_port(instance, lilv_port_get_index(host.plugin, lilv_plugin_get_port_by_symbol(host.plugin, symbol)),
-                                   time.data());
-        lilv_node_free(symbol);
+        connectTime(host, instance, time);
         const auto* state =
             static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
         lilv_instance_activate(instance);
@@ -291,7 +332,14 @@ bool abuse(Host& host, uint64_t seed) {
                     std::memcpy(host.chunk.data(), "TLtg", 4);
                 state->restore(lilv_instance_get_handle(instance), retrieveChunk, &host, 0, host.features);
             }
-            forgeTime(host, random, frames, time);
+            // Time positions at random frames (some past the block): wild tempos, the transport
+            // starting and stopping.
+            std::vector<Position> positions(random.below(4));
+            for (Position& p : positions)
+                p = {random.chance(90) ? random.below(frames + 1) : frames + random.below(9999),
+                     wildValue(random, random.between(15.0f, 999.0f)),
+                     wildValue(random, random.chance(50) ? 1.0f : 0.0f), random.chance(50)};
+            forgeSequence(host, positions, time);
             lilv_instance_run(instance, frames);
             for (const auto& channel : host.audioOut)
                 for (uint32_t i = 0; i < frames; ++i)
@@ -314,9 +362,16 @@ bool run(int argc, char** argv) {
     std::vector<std::string> files;
     std::vector<std::pair<std::string, float>> settings;
     uint64_t abuseSeed = 0;
+    Transport transport;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--abuse" && i + 1 < argc) {
+        if (a == "--tempo" && i + 1 < argc) {
+            transport.bpm = std::strtof(argv[++i], nullptr);
+        } else if (a == "--silence-from" && i + 1 < argc) {
+            transport.silenceFrom = std::strtoll(argv[++i], nullptr, 10);
+        } else if (a == "--restart") {
+            transport.restart = true;
+        } else if (a == "--abuse" && i + 1 < argc) {
             abuseSeed = std::strtoull(argv[++i], nullptr, 10);
         } else if (a == "-c" && i + 2 < argc) {
             settings.emplace_back(argv[i + 1], std::strtof(argv[i + 2], nullptr));
@@ -327,7 +382,8 @@ bool run(int argc, char** argv) {
             files.push_back(a);
     }
     if (abuseSeed == 0 && files.size() != 2)
-        return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl] IN OUT");
+        return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] "
+                    "[--through-lilv STATE.ttl] [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT");
 
     if (abuseSeed != 0) {
         Host host;
@@ -391,7 +447,15 @@ bool run(int argc, char** argv) {
     }
 
     std::vector<float> output;
-    render(host, instance, input, output);
+    render(host, instance, input, transport, output);
+    if (transport.silenceFrom >= 0) {
+        // Past the silent input's first frame at the output (the latency later).
+        float peak = 0.0f;
+        const auto latency = static_cast<size_t>(host.controls[lilv_plugin_get_latency_port_index(host.plugin)]);
+        for (size_t i = (static_cast<size_t>(transport.silenceFrom) + latency) * 2; i < output.size(); ++i)
+            peak = std::max(peak, std::fabs(output[i]));
+        std::printf("peak after the input ends: %g\n", static_cast<double>(peak));
+    }
     lilv_instance_free(instance);
     lilv_world_free(host.world);
     SF_INFO outFormat{};

@@ -135,6 +135,21 @@ host)
     "$render" --save-state "$work/full-reset.chunk"
     "$host" --chunk "$work/full-reset.chunk" "${ports[@]}" "$work/input.wav" "$work/stale.wav"
     agree "ports set after a state that missed them" "$work/render-ports.wav" "$work/stale.wav"
+    # Host time: the synced delay at the host's tempo; a transport start clears the echoes of what
+    # played before (they ring on when the transport keeps rolling).
+    "$host" --tempo 90 --preset "Dotted 8th Delay" "$work/input.wav" "$work/tempo.wav"
+    "$render" -q --no-progress --tail 0 --preroll 0 --tempo 90 --program "Dotted 8th Delay" "$work/input.wav" \
+        "$work/render-tempo.wav"
+    agree "the synced delay at the host's 90 BPM" "$work/render-tempo.wav" "$work/tempo.wav"
+    echoes=(-c delay_enable 1 -c delay_time 100 -c delay_feedback 80 --tempo 120 --silence-from 13230)
+    ringing=$("$host" "${echoes[@]}" "$work/input.wav" "$work/ringing.wav" | sed -n 's/^peak after the input ends: //p')
+    cleared=$("$host" "${echoes[@]}" --restart "$work/input.wav" "$work/cleared.wav" |
+        sed -n 's/^peak after the input ends: //p')
+    if awk -v r="$ringing" -v c="$cleared" 'BEGIN { exit !(r > 1e-3 && c < 1e-5) }'; then
+        echo "agrees: after the input, echoes at $ringing; cleared by a transport start: $cleared"
+    else
+        fail "after the input, echoes at \"$ringing\"; after a transport start \"$cleared\" (not below 1e-5)"
+    fi
     ;;
 *)
     echo "usage: lv2-checks.sh bundle|apply|host BUNDLES TOOLS WORK [HOST]" >&2
