@@ -287,8 +287,10 @@ check "LV2: delay 250 ms, level 0 dB: the echo lands 11025 frames after the dry 
     "$work/echo-expected.wav" "$work/lv2-echo.wav"
 
 # The module order: a session saved with 54321 is exported (Ardour opens it again to do so), and
-# opened once more to read the order back. The stages chosen sound different in another order.
-ardour_render lv2-order "lv2:4=1,5=-30,10=1,11=70,13=1,18=9,21=1,28=1,30=120,31=-6,38=54321" \
+# opened once more to read the order back. The stages chosen sound different in another order,
+# and hardly amplify the anti-denormal noise, whose phase follows how long Ardour ran the plug-in
+# before the export (check 4 finds that; here it moves the result by less than 1e-6).
+ardour_render lv2-order "lv2:4=1,5=-20,10=1,11=70,13=1,18=6,28=1,30=120,31=-6,38=54321" \
     "$signal" "$work/lv2-order.wav" >/dev/null
 cat >"$work/lv2-reopen.lua" <<LUA
 AudioEngine:set_backend("None (Dummy)", "", "")
@@ -308,9 +310,9 @@ else
     say "FAILED: LV2: the session saved with the module order 54321 reopens with \"$reopened\""
     failures=$((failures + 1))
 fi
-order_settings=(--set "Compander Enable=On" --set "Compressor Thresh=-30dB" --set "EQ Enable=On"
-    --set "EQ Tube Saturation=70%" --set "EQ Tube Mid Enable=On" --set "EQ Mid Gain=9dB"
-    --set "DeEsser Enable=On" --set "Delay Enable=On" --set "Delay Time=120ms" --set "Delay Level=-6dB")
+order_settings=(--set "Compander Enable=On" --set "Compressor Thresh=-20dB" --set "EQ Enable=On"
+    --set "EQ Tube Saturation=70%" --set "EQ Tube Mid Enable=On" --set "EQ Mid Gain=6dB"
+    --set "Delay Enable=On" --set "Delay Time=120ms" --set "Delay Level=-6dB")
 "$tool" -q --no-progress --tail 0 "${order_settings[@]}" --order 54321 "$signal" "$work/order-54321.wav"
 "$tool" -q --no-progress --tail 0 "${order_settings[@]}" "$signal" "$work/order-12345.wav"
 "$compare" --offset 0 --tolerance 1e-3 "$work/order-54321.wav" "$work/order-12345.wav" >/dev/null &&
