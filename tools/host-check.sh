@@ -72,7 +72,10 @@ ardour_lib=/usr/lib/ardour7
 
 rm -rf "$work"
 mkdir -p "$work/trials"
-export XDG_CONFIG_HOME="$work/xdg-config" XDG_CACHE_HOME="$work/xdg-cache" LXVST_PATH="$modules" LV2_PATH="$modules"
+# LV2_PATH names a folder of bundles alone (lilv would read every other file beside it as one).
+mkdir -p "$work/lv2"
+ln -s "$modules/Pellucer.lv2" "$work/lv2/Pellucer.lv2"
+export XDG_CONFIG_HOME="$work/xdg-config" XDG_CACHE_HOME="$work/xdg-cache" LXVST_PATH="$modules" LV2_PATH="$work/lv2"
 
 # Ardour's index of the plug-in (rebuilt every time: a stale entry hides a rebuilt module).
 # Ardour does not trust an index entry made in the same second as the module's last change
