@@ -11,9 +11,6 @@ namespace pellucer::lv2 {
 
 namespace {
 
-// How far from the first guess the search for a port value that gives a normalised value back
-// exactly may go, in float steps either way.
-constexpr int kSearchSteps = 64;
 // Value texts show one decimal.
 constexpr double kShownSteps = 10.0;
 
@@ -52,11 +49,13 @@ float normalisedFromPort(int32_t index, float portValue) {
     case PortKind::ModuleOrder: return portValue;
     case PortKind::Continuous: break;
     }
-    if (reachesSilence(index) && portValue <= port.minimum)
+    // The ends exactly: the bottom of a level in dB is silence, the top of a ratio infinite, and
+    // the float steps of a curve need not land on 0 or 1 there.
+    if (portValue <= port.minimum)
         return 0.0f;
-    const double u = std::clamp(static_cast<double>(portValue), static_cast<double>(port.minimum),
-                                static_cast<double>(port.maximum));
-    return static_cast<float>(std::clamp(normalisedFromDisplayNumber(index, u, false), 0.0, 1.0));
+    if (portValue >= port.maximum)
+        return 1.0f;
+    return static_cast<float>(std::clamp(normalisedFromDisplayNumber(index, portValue, false), 0.0, 1.0));
 }
 
 float portFromNormalised(int32_t index, float v) {
@@ -67,31 +66,12 @@ float portFromNormalised(int32_t index, float v) {
     case PortKind::Continuous: break;
     }
     const double shown = displayNumber(index, v, false);
-    // The number as the value text shows it (one decimal), when it gives v back: the port then
-    // reads as the plug-in's display does.
+    // The number as the value text shows it (one decimal) when it gives v back, so that the port
+    // reads as the plug-in's display does; else the number itself.
     const auto rounded = static_cast<float>(std::round(shown * kShownSteps) / kShownSteps);
     if (rounded >= port.minimum && rounded <= port.maximum && normalisedFromPort(index, rounded) == v)
         return rounded;
-    const float first = std::clamp(std::isfinite(shown) ? static_cast<float>(shown) : port.minimum, port.minimum,
-                                   port.maximum);
-    // The float steps of the port and of the normalised value do not line up: look for a port
-    // value near the first guess that comes back as v itself, else keep the closest.
-    float best = first;
-    float bestError = std::fabs(normalisedFromPort(index, first) - v);
-    for (const float direction : {-HUGE_VALF, HUGE_VALF}) {
-        float u = first;
-        for (int step = 0; step < kSearchSteps && bestError > 0.0f; ++step) {
-            u = std::nextafter(u, direction);
-            if (u < port.minimum || u > port.maximum)
-                break;
-            const float error = std::fabs(normalisedFromPort(index, u) - v);
-            if (error < bestError) {
-                best = u;
-                bestError = error;
-            }
-        }
-    }
-    return best;
+    return std::clamp(std::isfinite(shown) ? static_cast<float>(shown) : port.minimum, port.minimum, port.maximum);
 }
 
 } // namespace pellucer::lv2

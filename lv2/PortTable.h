@@ -59,11 +59,11 @@ struct ControlPortInfo {
 ControlPortInfo controlPort(int32_t index);
 /// "Compressor Thresh" -> "compressor_thresh": lower case, anything else an underscore.
 std::string portSymbol(int32_t index);
-/// The engine's normalised value (the order code for parameter 38) of a port value; NaN for a
-/// NaN port value, which the engine refuses.
+/// The engine's normalised value (the order code for parameter 38) of a port value, 0 and 1 at
+/// and beyond the port's ends; NaN for a NaN port value, which the engine refuses.
 float normalisedFromPort(int32_t index, float portValue);
-/// The port value that gives normalised value `v` back through normalisedFromPort, or the
-/// nearest one where the float steps of the port cannot give `v` exactly.
+/// The port value of normalised value `v`: the number the display shows, rounded to its one
+/// decimal when that gives `v` back through normalisedFromPort.
 float portFromNormalised(int32_t index, float v);
 
 } // namespace pellucer::lv2

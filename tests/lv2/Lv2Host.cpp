@@ -234,8 +234,33 @@ struct Transport {
     bool restart = false;
 };
 
+uint32_t portIndex(Host& host, const char* symbol) {
+    LilvNode* name = lilv_new_string(host.world, symbol);
+    const LilvPort* port = lilv_plugin_get_port_by_symbol(host.plugin, name);
+    lilv_node_free(name);
+    return port != nullptr ? lilv_port_get_index(host.plugin, port) : 0;
+}
+
+// A block's peak in dBFS as the level meters show it: held to -120..+24 dB.
+float peakDb(const std::vector<float>& samples, uint32_t frames) {
+    float peak = 0.0f;
+    for (uint32_t i = 0; i < frames; ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
+    return std::clamp(peak > 0.0f ? 20.0f * std::log10(peak) : -HUGE_VALF, -120.0f, 24.0f);
+}
+
+// The meters against the blocks as the host measures them: how many blocks a level meter missed
+// (by more than 0.01 dB), and the deepest compressor gain shown.
+struct MeterReport {
+    int missed = 0;
+    float deepestCompressorGain = 0.0f;
+};
+
 void render(Host& host, LilvInstance* instance, const std::vector<float>& input, const Transport& transport,
-            std::vector<float>& output) {
+            std::vector<float>& output, MeterReport& meters) {
+    const uint32_t levelPorts[4] = {portIndex(host, "level_in_left"), portIndex(host, "level_in_right"),
+                                    portIndex(host, "level_out_left"), portIndex(host, "level_out_right")};
+    const uint32_t compressorPort = portIndex(host, "compressor_gain");
     auto& in = host.audioIn;
     auto& out = host.audioOut;
     std::vector<uint8_t> time(4096);
@@ -260,6 +285,10 @@ void render(Host& host, LilvInstance* instance, const std::vector<float>& input,
         }
         forgeSequence(host, positions, time);
         lilv_instance_run(instance, n);
+        const float measured[4] = {peakDb(in[0], n), peakDb(in[1], n), peakDb(out[0], n), peakDb(out[1], n)};
+        for (int m = 0; m < 4; ++m)
+            meters.missed += std::fabs(host.controls[levelPorts[m]] - measured[m]) > 0.01f ? 1 : 0;
+        meters.deepestCompressorGain = std::min(meters.deepestCompressorGain, host.controls[compressorPort]);
         for (uint32_t i = 0; i < n; ++i)
             for (int c = 0; c < 2; ++c)
                 output[(done + i) * 2 + static_cast<size_t>(c)] = out[c][i];
@@ -447,7 +476,10 @@ bool run(int argc, char** argv) {
     }
 
     std::vector<float> output;
-    render(host, instance, input, transport, output);
+    MeterReport meters;
+    render(host, instance, input, transport, output, meters);
+    std::printf("level meters off: %d; deepest compressor gain: %.1f dB\n", meters.missed,
+                static_cast<double>(meters.deepestCompressorGain));
     if (transport.silenceFrom >= 0) {
         // Past the silent input's first frame at the output (the latency later).
         float peak = 0.0f;

@@ -98,7 +98,7 @@ apply)
 |
 -c compander_enable 1 -c compressor_thresh -24 -c compressor_ratio 4 -c eq_enable 1 -c eq_mid_gain 6 -c eq_tube_mid_enable 1 -c eq_tube_saturation 60 -c deesser_enable 1 -c doubler_enable 1 -c delay_enable 1 -c delay_time 250 -c output_gain -6 -c reserved 54321|--set "Compander Enable=On" --set "Compressor Thresh=-24dB" --set "Compressor Ratio=4:1" --set "EQ Enable=On" --set "EQ Mid Gain=6dB" --set "EQ Tube Mid Enable=On" --set "EQ Tube Saturation=60%" --set "DeEsser Enable=On" --set "Doubler Enable=On" --set "Delay Enable=On" --set "Delay Time=250ms" --set "Output Gain=-6dB" --order 54321
 -c delay_enable 1 -c delay_time 300 -c delay_sync_enable 1 -c delay_level -6 -c delay_feedback 40 -c delay_filter_mode 70 -c delay_filter_freq 2000|--set "Delay Enable=On" --set "Delay Time=300ms" --set "Delay Sync Enable=On" --set "Delay Level=-6dB" --set "Delay Feedback=40%" --set "Delay Filter Mode=70%" --set "Delay Filter Freq=2000Hz"
--c input_tube_enable 1 -c input_gain 9 -c input_tube_saturation 80 -c compander_enable 1 -c compressor_ratio 31.6227766 -c compander_attack 10 -c expander_ratio 3 -c doubler_presence -80 -c output_tube_enable 1|--set "Input Tube Enable=On" --set "Input Gain=9dB" --set "Input Tube Saturation=80%" --set "Compander Enable=On" --set "Compressor Ratio=inf" --set "Compander Attack=10ms" --set "Expander Ratio=1:3" --set "Doubler Presence=-inf" --set "Output Tube Enable=On"
+-c input_tube_enable 1 -c input_gain 9 -c input_tube_saturation 80 -c compander_enable 1 -c compressor_ratio 31.6227766 -c compander_attack 10 -c expander_ratio 3 -c doubler_enable 1 -c doubler_presence -80 -c output_tube_enable 1|--set "Input Tube Enable=On" --set "Input Gain=9dB" --set "Input Tube Saturation=80%" --set "Compander Enable=On" --set "Compressor Ratio=inf" --set "Compander Attack=10ms" --set "Expander Ratio=1:3" --set "Doubler Enable=On" --set "Doubler Presence=-inf" --set "Output Tube Enable=On"
 TABLE
     ;;
 host)
@@ -106,9 +106,14 @@ host)
     make_input "$work"
     # Presets: the program through lilv against pellucer-render's program (both run from the
     # plug-in's creation, in 512-frame blocks).
+    # The meters too: the levels are each block's peaks as the host measures them, and the
+    # compressor's gain goes down only where a program compresses.
     for program in "Full Reset" "Female Quartet" "Dotted 8th Delay" "Hard Compression" "Telephone"; do
         name=${program// /-}
-        "$host" --preset "$program" "$work/input.wav" "$work/preset-$name.wav"
+        meters=$("$host" --preset "$program" "$work/input.wav" "$work/preset-$name.wav")
+        compressing=$("$render" --program "$program" --list-params | awk '$1 == 4 { print $4 }')
+        awk -v c="$compressing" '/^level meters off: 0;/ { g = $NF == "dB" ? $(NF - 1) : $NF; ok = c == "On" ? g < -1 : g == 0 }
+            END { exit !ok }' <<<"$meters" || fail "\"$program\" (compander ${compressing}): $meters"
         "$render" -q --no-progress --tail 0 --preroll 0 --program "$program" "$work/input.wav" "$work/render-$name.wav"
         agree "preset \"$program\"" "$work/render-$name.wav" "$work/preset-$name.wav"
     done
@@ -132,6 +137,10 @@ host)
         "$work/input.wav" "$work/render-ports.wav"
     "$host" "${ports[@]}" --through-lilv "$work/ports.ttl" "$work/input.wav" "$work/ports.wav"
     agree "ports saved before a run and restored through lilv" "$work/render-ports.wav" "$work/ports.wav"
+    # The chunk in lilv's text itself holds the order: its 39th value, a float at byte 4848.
+    order=$(sed -n '/pellucer#StateChunk/,$p' "$work/ports.ttl" | awk '/"""/ { n++ } { print } n == 2 { exit }' |
+        tr -d ' \t\n' | sed 's/.*rdf:value"""//; s/""".*//' | base64 -d | od -An -t f4 -j 4848 -N 4 | tr -d ' ')
+    [ "$order" = 54321 ] || fail "the state saved before a run holds the module order \"$order\", not 54321"
     "$render" --save-state "$work/full-reset.chunk"
     "$host" --chunk "$work/full-reset.chunk" "${ports[@]}" "$work/input.wav" "$work/stale.wav"
     agree "ports set after a state that missed them" "$work/render-ports.wav" "$work/stale.wav"
