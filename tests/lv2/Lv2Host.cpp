@@ -2,7 +2,7 @@
 // through the plug-in found on LV2_PATH, as a host does: the control ports at their defaults,
 // the optional time port left unconnected, blocks of 512 frames, the latency left in.
 //
-//   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] [--through-lilv STATE.ttl]
+//   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE [--as-atom-chunk]] [--through-lilv STATE.ttl]
 //                     [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT
 //   pellucer-lv2-host --abuse SEED
 //
@@ -58,6 +58,7 @@ struct Host {
     std::array<std::vector<float>, 2> audioIn{std::vector<float>(kBlockFrames), std::vector<float>(kBlockFrames)};
     std::array<std::vector<float>, 2> audioOut{std::vector<float>(kBlockFrames), std::vector<float>(kBlockFrames)};
     std::vector<uint8_t> chunk;
+    const char* chunkType = kStateTypeUri; ///< the type the chunk is handed over as
 
     LV2_URID id(const char* uri) {
         for (size_t i = 0; i < uris.size(); ++i)
@@ -104,7 +105,7 @@ const void* retrieveChunk(LV2_State_Handle handle, uint32_t key, size_t* size, u
     if (key != host->id(kStateKeyUri))
         return nullptr;
     *size = host->chunk.size();
-    *type = host->id(kStateTypeUri);
+    *type = host->id(host->chunkType);
     *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
     return host->chunk.data();
 }
@@ -392,12 +393,15 @@ bool run(int argc, char** argv) {
     std::vector<std::pair<std::string, float>> settings;
     uint64_t abuseSeed = 0;
     Transport transport;
+    bool chunkAsAtom = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--tempo" && i + 1 < argc) {
             transport.bpm = std::strtof(argv[++i], nullptr);
         } else if (a == "--silence-from" && i + 1 < argc) {
             transport.silenceFrom = std::strtoll(argv[++i], nullptr, 10);
+        } else if (a == "--as-atom-chunk") {
+            chunkAsAtom = true;
         } else if (a == "--restart") {
             transport.restart = true;
         } else if (a == "--abuse" && i + 1 < argc) {
@@ -411,7 +415,7 @@ bool run(int argc, char** argv) {
             files.push_back(a);
     }
     if (abuseSeed == 0 && files.size() != 2)
-        return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE] "
+        return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE [--as-atom-chunk]] "
                     "[--through-lilv STATE.ttl] [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT");
 
     if (abuseSeed != 0) {
@@ -447,6 +451,8 @@ bool run(int argc, char** argv) {
     if (!chunkFile.empty()) {
         std::ifstream in(chunkFile, std::ios::binary);
         host.chunk.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (chunkAsAtom)
+            host.chunkType = LV2_ATOM__Chunk;
         const auto* state =
             static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
         if (state == nullptr ||

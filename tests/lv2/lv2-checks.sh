@@ -124,6 +124,9 @@ host)
     "$render" -q --no-progress --tail 0 --preroll 0 --state "$work/state.chunk" "$work/input.wav" "$work/render-state.wav"
     "$host" --chunk "$work/state.chunk" "$work/input.wav" "$work/state.wav"
     agree "a VST state chunk restored" "$work/render-state.wav" "$work/state.wav"
+    if "$host" --chunk "$work/state.chunk" --as-atom-chunk "$work/input.wav" "$work/wrong-type.wav" 2>/dev/null; then
+        fail "the plug-in restored a chunk handed over as another type"
+    fi
     "$host" --chunk "$work/state.chunk" --through-lilv "$work/state.ttl" "$work/input.wav" "$work/state-lilv.wav"
     agree "the state saved and restored through lilv" "$work/render-state.wav" "$work/state-lilv.wav"
     grep -q 'urn:tessaly:pellucer#state' "$work/state.ttl" || fail "lilv's state has no chunk property"
