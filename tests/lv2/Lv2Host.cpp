@@ -2,16 +2,18 @@
 // through the plug-in found on LV2_PATH, as a host does: the control ports at their defaults,
 // the optional time port left unconnected, blocks of 512 frames, the latency left in.
 //
-//   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE [--as-atom-chunk]] [--through-lilv STATE.ttl]
-//                     [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT
+//   pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE [--as-atom-chunk]]
+//                     [--through-lilv STATE.ttl] [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT
 //   pellucer-lv2-host --abuse SEED
 //
-// -c sets a control port after any preset or state; --preset loads a preset of the bundle through lilv (port values); --chunk restores a bare
-// state chunk through the plug-in's state interface; --through-lilv then saves the instance's
-// state with lilv into STATE.ttl (as a session does), and renders from a new instance restored
-// from that text. --tempo feeds the time port: the transport rolling at BPM from the first frame;
-// --silence-from silences the input from FRAME on, where --restart stops and starts the transport,
-// and prints the output's peak from there on. --abuse feeds bad input of every kind (below).
+// -c sets a control port after any preset or state. --preset loads a preset of the bundle through
+// lilv (port values). --chunk restores a bare state chunk through the plug-in's state interface
+// (--as-atom-chunk: handed over as a type that is not ours, which the plug-in must refuse).
+// --through-lilv then saves the instance's state with lilv into STATE.ttl (as a session does) and
+// renders from a new instance restored from that text. --tempo feeds the time port: the transport
+// rolling at BPM from the first frame; --silence-from silences the input from FRAME on, where
+// --restart stops and starts the transport, and prints the output's peak from there on. Every
+// render prints how the meters did. --abuse feeds bad input of every kind (below).
 
 #include <algorithm>
 #include <array>
