@@ -38,6 +38,10 @@ FUZZ_SECONDS ?= 60
 WINE_RUN    := $(CURDIR)/cmake/wine-run.sh
 WINE_PREFIX := $(CURDIR)/$(WIN64)/wineprefix
 
+# The LV2 plug-in: its headers, and lilv with the tools its checks run (lv2_validate needs sordi).
+LV2_PACKAGES := lv2-dev liblilv-dev lilv-utils sordi
+LV2_BUNDLE   := $(RELEASE)/lv2/bundle/Pellucer.lv2
+
 # Everything the builds, the tests and the tools need on a Debian 12 machine.
 DEBIAN_PACKAGES := \
 	make cmake ninja-build g++ pkg-config \
@@ -53,10 +57,6 @@ DEBIAN_PACKAGES := \
 # `make demo` needs on a fresh machine, without the cross compilers and Wine.
 NATIVE_PACKAGES := make cmake ninja-build g++ pkg-config googletest libbenchmark-dev libsndfile1-dev \
 	$(LV2_PACKAGES)
-
-# The LV2 plug-in: its headers, and lilv with the tools its checks run (lv2_validate needs sordi).
-LV2_PACKAGES := lv2-dev liblilv-dev lilv-utils sordi
-LV2_BUNDLE   := $(RELEASE)/lv2/bundle/Pellucer.lv2
 
 # Linux VST2 plug-ins the timing host compares the strip with (`make bench-peers`).
 PEER_PACKAGES := zam-plugins lsp-plugins-vst
