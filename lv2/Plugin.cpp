@@ -74,7 +74,8 @@ struct Urids {
 
 float decibels(double gain) {
     const double db = gain > 0.0 ? 20.0 * std::log10(gain) : -HUGE_VAL;
-    return static_cast<float>(std::clamp(db, static_cast<double>(kMeterFloorDb), static_cast<double>(kMeterCeilingDb)));
+    return static_cast<float>(
+        std::clamp(db, static_cast<double>(kMeterFloorDb), static_cast<double>(kMeterCeilingDb)));
 }
 
 float peak(const float* samples, uint32_t frames) {
@@ -105,11 +106,21 @@ public:
     void connect(uint32_t port, void* data) {
         if (port < kFirstControl) {
             switch (port) {
-            case kAudioInLeft: in_[0] = static_cast<float*>(data); break;
-            case kAudioInRight: in_[1] = static_cast<float*>(data); break;
-            case kAudioOutLeft: out_[0] = static_cast<float*>(data); break;
-            case kAudioOutRight: out_[1] = static_cast<float*>(data); break;
-            case kTimeInput: timeIn_ = static_cast<const LV2_Atom_Sequence*>(data); break;
+            case kAudioInLeft:
+                in_[0] = static_cast<float*>(data);
+                break;
+            case kAudioInRight:
+                in_[1] = static_cast<float*>(data);
+                break;
+            case kAudioOutLeft:
+                out_[0] = static_cast<float*>(data);
+                break;
+            case kAudioOutRight:
+                out_[1] = static_cast<float*>(data);
+                break;
+            case kTimeInput:
+                timeIn_ = static_cast<const LV2_Atom_Sequence*>(data);
+                break;
             }
         } else if (port < kFirstMeter) {
             controls_[port - kFirstControl] = static_cast<const float*>(data);
@@ -189,7 +200,8 @@ public:
             return LV2_STATE_ERR_NO_PROPERTY;
         if (type != urids_.stateType)
             return LV2_STATE_ERR_BAD_TYPE;
-        if (size > static_cast<size_t>(INT32_MAX) || effect_.setChunk(chunk, static_cast<int32_t>(size), false) == 0)
+        if (size > static_cast<size_t>(INT32_MAX) ||
+            effect_.setChunk(chunk, static_cast<int32_t>(size), false) == 0)
             return LV2_STATE_ERR_UNKNOWN;
         // The state is the strip as it was saved. A port the host sets after this (Ardour's
         // session values arrive with the next run) is applied over it; one that keeps the value
@@ -201,8 +213,8 @@ public:
     }
 
 private:
-    static vst::VstIntPtr hostCallback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32, vst::VstIntPtr,
-                                       void*, float) {
+    static vst::VstIntPtr hostCallback(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32,
+                                       vst::VstIntPtr, void*, float) {
         if (opcode == vst::audioMasterVersion)
             return kHostVersion;
         auto* strip = effect != nullptr ? static_cast<Lv2Strip*>(effect->user) : nullptr;
@@ -289,7 +301,8 @@ private:
 
 Lv2Strip* strip(LV2_Handle instance) { return static_cast<Lv2Strip*>(instance); }
 
-LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const* features) {
+LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
+                       const LV2_Feature* const* features) {
     const LV2_URID_Map* map = nullptr;
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
         if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
@@ -302,13 +315,13 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, co
     return instance;
 }
 
-LV2_State_Status saveState(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
-                           const LV2_Feature* const*) {
+LV2_State_Status saveState(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle,
+                           uint32_t, const LV2_Feature* const*) {
     return strip(instance)->save(store, handle);
 }
 
-LV2_State_Status restoreState(LV2_Handle instance, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
-                              uint32_t, const LV2_Feature* const*) {
+LV2_State_Status restoreState(LV2_Handle instance, LV2_State_Retrieve_Function retrieve,
+                              LV2_State_Handle handle, uint32_t, const LV2_Feature* const*) {
     return strip(instance)->restore(retrieve, handle);
 }
 

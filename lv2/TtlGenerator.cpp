@@ -74,13 +74,20 @@ std::string hostName(int32_t index) {
 // The unit a port is read in: one of the units extension's, or a ratio of our own.
 std::string unitOf(Unit unit) {
     switch (unit) {
-    case Unit::Db: return "units:db";
-    case Unit::Percent: return "units:pc";
-    case Unit::Ms: return "units:ms";
-    case Unit::Hz: return "units:hz";
-    case Unit::ToOne: return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \":1\" ; units:render \"%.1f:1\" ]";
-    case Unit::OneTo: return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \"1:\" ; units:render \"1:%.1f\" ]";
-    case Unit::None: break;
+    case Unit::Db:
+        return "units:db";
+    case Unit::Percent:
+        return "units:pc";
+    case Unit::Ms:
+        return "units:ms";
+    case Unit::Hz:
+        return "units:hz";
+    case Unit::ToOne:
+        return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \":1\" ; units:render \"%.1f:1\" ]";
+    case Unit::OneTo:
+        return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \"1:\" ; units:render \"1:%.1f\" ]";
+    case Unit::None:
+        break;
     }
     return "";
 }
@@ -142,9 +149,11 @@ void controlPortText(std::ostream& out, int32_t index) {
         if (logarithmic(p.shown))
             out << " ;\n        lv2:portProperty pprops:logarithmic";
         if (std::isinf(p.range.minimum))
-            out << " ;\n        lv2:scalePoint [ rdfs:label \"-inf\" ; rdf:value " << number(port.minimum) << " ]";
+            out << " ;\n        lv2:scalePoint [ rdfs:label \"-inf\" ; rdf:value " << number(port.minimum)
+                << " ]";
         if (p.text == Text::Ratio)
-            out << " ;\n        lv2:scalePoint [ rdfs:label \"inf\" ; rdf:value " << number(port.maximum) << " ]";
+            out << " ;\n        lv2:scalePoint [ rdfs:label \"inf\" ; rdf:value " << number(port.maximum)
+                << " ]";
     }
     out << "\n    ]";
 }
@@ -165,7 +174,7 @@ std::string pluginText() {
         << "    lv2:minorVersion 1 ;\n    lv2:microVersion 0 ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n"
         << "    lv2:extensionData state:interface ;\n";
-    const char* audio[] = {"InputPort", "in_left", "Left In",   "InputPort",  "in_right", "Right In",
+    const char* audio[] = {"InputPort",  "in_left",  "Left In",  "InputPort",  "in_right",  "Right In",
                            "OutputPort", "out_left", "Left Out", "OutputPort", "out_right", "Right Out"};
     for (uint32_t i = 0; i < 4; ++i)
         out << "    lv2:port [\n        a lv2:" << audio[3 * i] << " , lv2:AudioPort ;\n"
@@ -181,10 +190,11 @@ std::string pluginText() {
         controlPortText(out, i);
         out << " ;\n";
     }
-    const char* meters[][2] = {{"level_in_left", "Input Level Left"},   {"level_in_right", "Input Level Right"},
-                               {"level_out_left", "Output Level Left"}, {"level_out_right", "Output Level Right"},
-                               {"compressor_gain", "Compressor Gain"},  {"expander_gain", "Expander Gain"},
-                               {"deesser_gain", "DeEsser Gain"}};
+    const char* meters[][2] = {
+        {"level_in_left", "Input Level Left"},   {"level_in_right", "Input Level Right"},
+        {"level_out_left", "Output Level Left"}, {"level_out_right", "Output Level Right"},
+        {"compressor_gain", "Compressor Gain"},  {"expander_gain", "Expander Gain"},
+        {"deesser_gain", "DeEsser Gain"}};
     for (uint32_t m = 0; m < std::size(meters); ++m) {
         const bool level = kFirstMeter + m < kMeterCompressor;
         outputPortText(out, kFirstMeter + m, meters[m][0], meters[m][1], kMeterFloorDb,
@@ -195,7 +205,8 @@ std::string pluginText() {
         << "        lv2:index " << kLatencyPort << " ;\n        lv2:symbol \"latency\" ;\n"
         << "        lv2:name \"Latency\" ;\n        lv2:designation lv2:latency ;\n"
         << "        lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
-        << "        lv2:minimum 0 ;\n        lv2:maximum " << static_cast<int32_t>(kLatencyMaximumFrames) << " ;\n"
+        << "        lv2:minimum 0 ;\n        lv2:maximum " << static_cast<int32_t>(kLatencyMaximumFrames)
+        << " ;\n"
         << "        units:unit units:frame\n    ] .\n";
     return out.str();
 }
@@ -220,8 +231,9 @@ bool presetsText(std::string& text) {
                 exact = false;
             }
             out << " ;\n    lv2:port [ lv2:symbol " << quoted(portSymbol(i)) << " ; pset:value "
-                << (controlPort(i).kind == PortKind::ModuleOrder ? std::to_string(static_cast<int32_t>(u)) + ".0"
-                                                                 : number(u))
+                << (controlPort(i).kind == PortKind::ModuleOrder
+                        ? std::to_string(static_cast<int32_t>(u)) + ".0"
+                        : number(u))
                 << " ]";
         }
         out << " .\n\n";
@@ -235,7 +247,8 @@ std::string manifestText(const std::string& binary) {
     out << kPrefixes << "<" << kPluginUri << ">\n    a lv2:Plugin ;\n    lv2:binary <" << binary << "> ;\n"
         << "    rdfs:seeAlso <pellucer.ttl> .\n";
     for (int32_t n = 0; n < kNumFactoryPrograms; ++n)
-        out << "\n" << presetUri(n) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << kPluginUri << "> ;\n"
+        out << "\n"
+            << presetUri(n) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << kPluginUri << "> ;\n"
             << "    rdfs:seeAlso <presets.ttl> .\n";
     return out.str();
 }
@@ -262,6 +275,7 @@ int main(int argc, char** argv) {
     std::string presets;
     const bool exact = presetsText(presets);
     const bool written = write(folder + "manifest.ttl", manifestText(argv[2])) &&
-                         write(folder + "pellucer.ttl", pluginText()) && write(folder + "presets.ttl", presets);
+                         write(folder + "pellucer.ttl", pluginText()) &&
+                         write(folder + "presets.ttl", presets);
     return exact && written ? 0 : 1;
 }

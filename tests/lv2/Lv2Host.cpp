@@ -45,7 +45,8 @@ constexpr uint32_t kBlockFrames = 512;
 
 struct Host {
     std::vector<std::string> uris;
-    LV2_URID_Map map{this, [](LV2_URID_Map_Handle h, const char* uri) { return static_cast<Host*>(h)->id(uri); }};
+    LV2_URID_Map map{this,
+                     [](LV2_URID_Map_Handle h, const char* uri) { return static_cast<Host*>(h)->id(uri); }};
     LV2_URID_Unmap unmap{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) {
                              auto* host = static_cast<Host*>(h);
                              return id > 0 && id <= host->uris.size() ? host->uris[id - 1].c_str() : nullptr;
@@ -57,8 +58,10 @@ struct Host {
     LilvWorld* world = nullptr;
     const LilvPlugin* plugin = nullptr;
     std::vector<float> controls;
-    std::array<std::vector<float>, 2> audioIn{std::vector<float>(kBlockFrames), std::vector<float>(kBlockFrames)};
-    std::array<std::vector<float>, 2> audioOut{std::vector<float>(kBlockFrames), std::vector<float>(kBlockFrames)};
+    std::array<std::vector<float>, 2> audioIn{std::vector<float>(kBlockFrames),
+                                              std::vector<float>(kBlockFrames)};
+    std::array<std::vector<float>, 2> audioOut{std::vector<float>(kBlockFrames),
+                                               std::vector<float>(kBlockFrames)};
     std::vector<uint8_t> chunk;
     const char* chunkType = kStateTypeUri; ///< the type the chunk is handed over as
 
@@ -102,7 +105,8 @@ const void* portValue(const char* symbol, void* user, uint32_t* size, uint32_t* 
     return port != nullptr ? &host->controls[lilv_port_get_index(host->plugin, port)] : nullptr;
 }
 
-const void* retrieveChunk(LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) {
+const void* retrieveChunk(LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type,
+                          uint32_t* flags) {
     auto* host = static_cast<Host*>(handle);
     if (key != host->id(kStateKeyUri))
         return nullptr;
@@ -172,7 +176,7 @@ const LilvNode* presetNamed(Host& host, const std::string& label) {
     LilvNode* labelProperty = lilv_new_uri(host.world, LILV_NS_RDFS "label");
     LilvNodes* presets = lilv_plugin_get_related(host.plugin, presetClass);
     const LilvNode* found = nullptr;
-    LILV_FOREACH (nodes, i, presets) {
+    LILV_FOREACH(nodes, i, presets) {
         const LilvNode* preset = lilv_nodes_get(presets, i);
         lilv_world_load_resource(host.world, preset);
         LilvNode* name = lilv_world_get(host.world, preset, labelProperty, nullptr);
@@ -277,7 +281,9 @@ void render(Host& host, LilvInstance* instance, const std::vector<float>& input,
         const int64_t silence = transport.silenceFrom - static_cast<int64_t>(done);
         for (uint32_t i = 0; i < n; ++i)
             for (int c = 0; c < 2; ++c)
-                in[c][i] = transport.silenceFrom >= 0 && i >= silence ? 0.0f : input[(done + i) * 2 + static_cast<size_t>(c)];
+                in[c][i] = transport.silenceFrom >= 0 && i >= silence
+                               ? 0.0f
+                               : input[(done + i) * 2 + static_cast<size_t>(c)];
         std::vector<Position> positions;
         if (done == 0)
             positions.push_back({0, transport.bpm, 1.0f});
@@ -317,7 +323,8 @@ struct Random {
 
 // A value a host or a damaged session might put anywhere.
 float wildValue(Random& random, float usual) {
-    constexpr float kWild[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 0.0f, -1.0f, 54321.0f, 12345.5f, 3e38f};
+    constexpr float kWild[] = {NAN,  INFINITY, -INFINITY, 1e30f,    -1e30f,
+                               0.0f, -1.0f,    54321.0f,  12345.5f, 3e38f};
     return random.chance(80) ? usual : kWild[random.below(std::size(kWild))];
 }
 
@@ -345,8 +352,8 @@ bool abuse(Host& host, uint64_t seed) {
         connect(host, instance);
         std::vector<uint8_t> time(4096);
         connectTime(host, instance, time);
-        const auto* state =
-            static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        const auto* state = static_cast<const LV2_State_Interface*>(
+            lilv_instance_get_extension_data(instance, LV2_STATE__interface));
         lilv_instance_activate(instance);
         for (int block = 0; block < kBlocksPerRate; ++block) {
             const uint32_t frames = random.chance(10) ? random.below(kLongestBlock + 1) : random.below(600);
@@ -376,12 +383,14 @@ bool abuse(Host& host, uint64_t seed) {
             for (const auto& channel : host.audioOut)
                 for (uint32_t i = 0; i < frames; ++i)
                     if (!(std::fabs(channel[i]) <= kOutputBound))
-                        return fail("output " + std::to_string(channel[i]) + " at " + std::to_string(rate) + " Hz");
+                        return fail("output " + std::to_string(channel[i]) + " at " + std::to_string(rate) +
+                                    " Hz");
             for (uint32_t p = 44; p < 51; ++p)
                 if (!(host.controls[p] >= -120.0f && host.controls[p] <= 24.0f))
                     return fail("meter " + std::to_string(p) + " reads " + std::to_string(host.controls[p]));
             if (host.controls[51] != std::round(static_cast<float>(rate) * 0.001f))
-                return fail("latency " + std::to_string(host.controls[51]) + " at " + std::to_string(rate) + " Hz");
+                return fail("latency " + std::to_string(host.controls[51]) + " at " + std::to_string(rate) +
+                            " Hz");
         }
         lilv_instance_deactivate(instance);
         lilv_instance_free(instance);
@@ -417,8 +426,9 @@ bool run(int argc, char** argv) {
             files.push_back(a);
     }
     if (abuseSeed == 0 && files.size() != 2)
-        return fail("usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE [--as-atom-chunk]] "
-                    "[--through-lilv STATE.ttl] [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT");
+        return fail(
+            "usage: pellucer-lv2-host [-c SYMBOL VALUE]... [--preset LABEL] [--chunk FILE [--as-atom-chunk]] "
+            "[--through-lilv STATE.ttl] [--tempo BPM [--silence-from FRAME [--restart]]] IN OUT");
 
     if (abuseSeed != 0) {
         Host host;
@@ -455,11 +465,10 @@ bool run(int argc, char** argv) {
         host.chunk.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (chunkAsAtom)
             host.chunkType = LV2_ATOM__Chunk;
-        const auto* state =
-            static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
-        if (state == nullptr ||
-            state->restore(lilv_instance_get_handle(instance), retrieveChunk, &host, 0, host.features) !=
-                LV2_STATE_SUCCESS)
+        const auto* state = static_cast<const LV2_State_Interface*>(
+            lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        if (state == nullptr || state->restore(lilv_instance_get_handle(instance), retrieveChunk, &host, 0,
+                                               host.features) != LV2_STATE_SUCCESS)
             return fail(chunkFile + ": the plug-in did not restore it");
     }
     // The ports after any state, as Ardour's session values reach the plug-in with the next run.
@@ -467,15 +476,17 @@ bool run(int argc, char** argv) {
         setPortValue(symbol.c_str(), &host, &value, sizeof(float), host.id(LV2_ATOM__Float));
     if (!stateFile.empty()) {
         // Saved as a session saves it, then a new instance restored from the text alone.
-        LilvState* saved = lilv_state_new_from_instance(host.plugin, instance, &host.map, nullptr, nullptr, nullptr,
-                                                        nullptr, portValue, &host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE,
-                                                        host.features);
-        char* text = lilv_state_to_string(host.world, &host.map, &host.unmap, saved, "urn:tessaly:check-state", nullptr);
+        LilvState* saved = lilv_state_new_from_instance(
+            host.plugin, instance, &host.map, nullptr, nullptr, nullptr, nullptr, portValue, &host,
+            LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, host.features);
+        char* text = lilv_state_to_string(host.world, &host.map, &host.unmap, saved,
+                                          "urn:tessaly:check-state", nullptr);
         lilv_state_free(saved);
         lilv_instance_free(instance);
         std::ofstream(stateFile) << text;
         instance = instantiate(host, format.samplerate);
-        LilvState* loaded = instance != nullptr ? lilv_state_new_from_string(host.world, &host.map, text) : nullptr;
+        LilvState* loaded =
+            instance != nullptr ? lilv_state_new_from_string(host.world, &host.map, text) : nullptr;
         lilv_free(text);
         if (loaded == nullptr)
             return fail("the saved state does not read back");
@@ -491,7 +502,8 @@ bool run(int argc, char** argv) {
     if (transport.silenceFrom >= 0) {
         // Past the silent input's first frame at the output (the latency later).
         float peak = 0.0f;
-        const auto latency = static_cast<size_t>(host.controls[lilv_plugin_get_latency_port_index(host.plugin)]);
+        const auto latency =
+            static_cast<size_t>(host.controls[lilv_plugin_get_latency_port_index(host.plugin)]);
         for (size_t i = (static_cast<size_t>(transport.silenceFrom) + latency) * 2; i < output.size(); ++i)
             peak = std::max(peak, std::fabs(output[i]));
         std::printf("peak after the input ends: %g\n", static_cast<double>(peak));
