@@ -50,7 +50,8 @@ bundle)
         fail "lv2_validate:"
         echo "$summary"
     fi
-    lv2ls | grep -qx "$uri" || fail "lv2ls does not list $uri with LV2_PATH=$LV2_PATH"
+    listed=$(lv2ls)
+    grep -qx "$uri" <<<"$listed" || fail "lv2ls does not list $uri with LV2_PATH=$LV2_PATH"
     # Ports: every parameter under its VST name, with its Full Reset value as the module's display
     # shows it (one decimal) as the default, inside its range.
     info=$(lv2info "$uri")
