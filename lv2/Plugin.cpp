@@ -104,24 +104,10 @@ public:
     }
 
     void connect(uint32_t port, void* data) {
-        if (port < kFirstControl) {
-            switch (port) {
-            case kAudioInLeft:
-                in_[0] = static_cast<float*>(data);
-                break;
-            case kAudioInRight:
-                in_[1] = static_cast<float*>(data);
-                break;
-            case kAudioOutLeft:
-                out_[0] = static_cast<float*>(data);
-                break;
-            case kAudioOutRight:
-                out_[1] = static_cast<float*>(data);
-                break;
-            case kTimeInput:
-                timeIn_ = static_cast<const LV2_Atom_Sequence*>(data);
-                break;
-            }
+        if (port <= kAudioOutRight) {
+            audio_[port] = static_cast<float*>(data);
+        } else if (port == kTimeInput) {
+            timeIn_ = static_cast<const LV2_Atom_Sequence*>(data);
         } else if (port < kFirstMeter) {
             controls_[port - kFirstControl] = static_cast<const float*>(data);
         } else if (port < kPortCount) {
@@ -289,8 +275,9 @@ private:
     bool streamStarts_ = false;
     bool adoptPorts_ = false;
 
-    float* in_[2] = {};
-    float* out_[2] = {};
+    float* audio_[kTimeInput] = {}; ///< in left, in right, out left, out right
+    float* const* in_ = audio_;
+    float* const* out_ = audio_ + kAudioOutLeft;
     const LV2_Atom_Sequence* timeIn_ = nullptr;
     const float* controls_[kNumParams] = {};
     float* outputs_[kPortCount - kFirstMeter] = {};
