@@ -38,6 +38,10 @@ FUZZ_SECONDS ?= 60
 WINE_RUN    := $(CURDIR)/cmake/wine-run.sh
 WINE_PREFIX := $(CURDIR)/$(WIN64)/wineprefix
 
+# The LV2 plug-in: its headers, and lilv with the tools its checks run (lv2_validate needs sordi).
+LV2_PACKAGES := lv2-dev liblilv-dev lilv-utils sordi
+LV2_BUNDLE   := $(RELEASE)/lv2/bundle/Pellucer.lv2
+
 # Everything the builds, the tests and the tools need on a Debian 12 machine.
 DEBIAN_PACKAGES := \
 	make cmake ninja-build g++ pkg-config \
@@ -46,11 +50,13 @@ DEBIAN_PACKAGES := \
 	g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 	mingw-w64-tools \
 	wine64 xvfb xauth xdotool imagemagick \
-	libsndfile1-dev libcairo2-dev libfreetype-dev fonts-dejavu-core
+	libsndfile1-dev libcairo2-dev libfreetype-dev fonts-dejavu-core \
+	$(LV2_PACKAGES)
 
 # Enough for the native Release build (the renderer, the Linux module, the benchmarks): what
 # `make demo` needs on a fresh machine, without the cross compilers and Wine.
-NATIVE_PACKAGES := make cmake ninja-build g++ pkg-config googletest libbenchmark-dev libsndfile1-dev
+NATIVE_PACKAGES := make cmake ninja-build g++ pkg-config googletest libbenchmark-dev libsndfile1-dev \
+	$(LV2_PACKAGES)
 
 # Linux VST2 plug-ins the timing host compares the strip with (`make bench-peers`).
 PEER_PACKAGES := zam-plugins lsp-plugins-vst
@@ -147,6 +153,7 @@ dist: build-linux build-win64 build-win32 build-release
 	@$(call copy_module,$(WIN32),win32,Pellucer.dll)
 	@$(call copy_module,$(WIN64),win64,Pellucer.dll)
 	@$(call copy_module,$(RELEASE),linux-x86_64,Pellucer.so)
+	@cp -r $(LV2_BUNDLE) $(DIST_DIR)/linux-x86_64/
 	@for tool in $(RELEASE)/tools/pellucer-render; do \
 		if [ -x $$tool ]; then cp $$tool $(DIST_DIR)/linux-x86_64/; fi; \
 	done
@@ -219,6 +226,7 @@ demo: deps-native $(RELEASE)/.configured
 # is compared with the renderer's.
 host-check: deps-native build-release
 	@$(call copy_module,$(RELEASE),linux-x86_64,Pellucer.so)
+	@cp -r $(LV2_BUNDLE) $(DIST_DIR)/linux-x86_64/
 	@cp $(RELEASE)/tools/pellucer-render $(DIST_DIR)/linux-x86_64/
 	@$(CURDIR)/tools/host-check.sh $(RELEASE) $(DIST_DIR)/linux-x86_64
 
