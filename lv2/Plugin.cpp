@@ -30,9 +30,9 @@ namespace {
 constexpr vst::VstIntPtr kHostVersion = 2400;
 /// Without a host tempo the synced delay runs at this one.
 constexpr double kDefaultTempoBpm = 120.0;
-/// The engine's work buffers hold this many frames: longer runs are cut into pieces, so that
-/// nothing is allocated on the audio thread.
-constexpr uint32_t kPieceFrames = ChannelStripEffect::kInitialWorkFrames;
+/// A run is handed to the engine in pieces of its working length (which it would cut them into
+/// anyway), so that every piece's length fits its 32-bit frame count.
+constexpr uint32_t kPieceFrames = ChannelStripEffect::kWorkFrames;
 
 struct Urids {
     LV2_URID atomObject, atomBlank, atomFloat, atomDouble, atomInt, atomLong;
