@@ -167,8 +167,9 @@ bool ChannelStripEffect::initialise() {
     canDoubleReplacing(true);
     programsAreChunks(false);
 
-    workLeft_.reset(new double[kWorkFrames]());
-    workRight_.reset(new double[kWorkFrames]());
+    workLeft_.reset(new double[kInitialWorkFrames]());
+    workRight_.reset(new double[kInitialWorkFrames]());
+    workCapacity_ = kInitialWorkFrames;
 
     modules_ = {&stages_.deEsser, &stages_.compander, &stages_.equaliser,
                 &stages_.doubler, &stages_.delay,     &stages_.outputTube};
@@ -206,6 +207,7 @@ void ChannelStripEffect::release() {
     PlugInBase::release();
     workLeft_.reset();
     workRight_.reset();
+    workCapacity_ = 0;
     padLeft_.reset();
     padRight_.reset();
     padScratch_.reset();
@@ -564,8 +566,8 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     }
     relinkIfOrderChanged();
     pollHostTime();
-    if (loadingProgram_.load() || frames < 0 || inputs == nullptr || outputs == nullptr || inputs[0] == nullptr ||
-        outputs[0] == nullptr) {
+    if (loadingProgram_.load() || frames < 0 || frames >= kMaxBlockFrames || inputs == nullptr ||
+        outputs == nullptr || inputs[0] == nullptr || outputs[0] == nullptr) {
         inProcess_.store(false);
         return;
     }
@@ -580,32 +582,7 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
     Sample* outL = outputs[0];
     Sample* outR = outputs[1];
     const bool enabled = stages_.plugInEnabled.load(std::memory_order_relaxed);
-    // The meters are read by the editor alone: without one, their peaks are not worked out.
-    const bool meters = editorOpen();
 
-    // A block longer than the work buffers runs as consecutive slices, each exactly what a
-    // block of that length would be: nothing on this thread ever grows a buffer.
-    BlockPeaks peaks;
-    int32_t done = 0;
-    do {
-        const int32_t slice = std::min(frames - done, kWorkFrames);
-        Sample* sliceOutR = outR == nullptr ? nullptr : outR + done;
-        processSlice(inL + done, inR + done, outL + done, sliceOutR, slice, mono, enabled, meters, bypassFade,
-                     bypassCoefficient, peaks);
-        done += slice;
-    } while (done < frames);
-    // Bypassed, the meters rest at zero; otherwise they show the block's peaks when someone looks.
-    if (meters || (!enabled && bypassFade == 0)) {
-        for (size_t k = 0; k < levelMeters_.size(); ++k)
-            levelMeters_[k].store(static_cast<float>(peaks.level[k]), std::memory_order_relaxed);
-    }
-    inProcess_.store(false);
-}
-
-template <typename Sample>
-void ChannelStripEffect::processSlice(const Sample* inL, const Sample* inR, Sample* outL, Sample* outR,
-                                      int32_t frames, bool mono, bool enabled, bool meters, Sample& bypassFade,
-                                      Sample bypassCoefficient, BlockPeaks& peaks) {
     if (!enabled && bypassFade <= static_cast<Sample>(kFadeSnap)) {
         if (bypassFade != 0) {
             resetChain(chainHead_);
@@ -614,25 +591,34 @@ void ChannelStripEffect::processSlice(const Sample* inL, const Sample* inR, Samp
         admitInto(outL, inL, frames);
         if (outR != nullptr)
             admitInto(outR, inR, frames);
+        for (auto& meter : levelMeters_)
+            meter.store(0.0f, std::memory_order_relaxed);
     } else {
+        if (frames > workCapacity_) {
+            workLeft_.reset(new double[frames]());
+            workRight_.reset(new double[frames]());
+            workCapacity_ = frames;
+        }
         double* wl = workLeft_.get();
         double* wr = workRight_.get();
+        // The meters are read by the editor alone: without one, their peaks are not worked out.
+        const bool meters = editorOpen();
         const auto noiseStart = static_cast<uint32_t>(frameCounter_);
         takeInput(wl, inL, noiseStart, frames);
         if (!mono)
             takeInput(wr, inR, noiseStart, frames);
 
         runChain(&stages_.inputTube, wl, wr, frameCounter_, frames, mono);
+        double peakInL = 0.0, peakInR = 0.0;
         if (meters) {
-            const double left = peakMagnitude(wl, frames);
-            peaks.level[0] = std::max(peaks.level[0], left);
-            peaks.level[1] = std::max(peaks.level[1], mono ? left : peakMagnitude(wr, frames));
+            peakInL = peakMagnitude(wl, frames);
+            peakInR = mono ? peakInL : peakMagnitude(wr, frames);
         }
 
         runChain(chainHead_, wl, wr, frameCounter_, frames, mono);
 
         // Output with the plug-in bypass fade against the host's own input, frame by frame while
-        // it moves; once it has settled on the processed signal, the rest of the slice is that.
+        // it moves; once it has settled on the processed signal, the rest of the block is that.
         const Sample snap = static_cast<Sample>(kFadeSnap);
         Sample g = bypassFade;
         Sample peakOutL = 0, peakOutR = 0;
@@ -665,9 +651,12 @@ void ChannelStripEffect::processSlice(const Sample* inL, const Sample* inR, Samp
             }
         }
         bypassFade = g;
+
         if (meters) {
-            peaks.level[2] = std::max(peaks.level[2], static_cast<double>(peakOutL));
-            peaks.level[3] = std::max(peaks.level[3], static_cast<double>(peakOutR));
+            levelMeters_[0].store(static_cast<float>(peakInL), std::memory_order_relaxed);
+            levelMeters_[1].store(static_cast<float>(peakInR), std::memory_order_relaxed);
+            levelMeters_[2].store(static_cast<float>(peakOutL), std::memory_order_relaxed);
+            levelMeters_[3].store(static_cast<float>(peakOutR), std::memory_order_relaxed);
         }
     }
 
@@ -679,6 +668,7 @@ void ChannelStripEffect::processSlice(const Sample* inL, const Sample* inR, Samp
         applyLatencyPad(outR, padRight_.get(), frames, delay);
 
     frameCounter_ += static_cast<uint64_t>(frames);
+    inProcess_.store(false);
 }
 
 template <typename Sample>

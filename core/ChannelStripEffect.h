@@ -42,8 +42,9 @@ enum class StripCurve : int32_t { DeEsserHighBand, DeEsserLowBand, CompanderTran
 class ChannelStripEffect : public PlugInBase {
 public:
     static constexpr int32_t kNumPrograms = 61;
-    /// Frames the engine works on at once; longer blocks run as slices of this length.
-    static constexpr int32_t kWorkFrames = DspModule::kDryFrames;
+    /// Blocks this long or longer are not processed.
+    static constexpr int32_t kMaxBlockFrames = 32768;
+    static constexpr int32_t kInitialWorkFrames = 4096;
     static constexpr int32_t kNoiseTableSize = 16384;
     /// Peak of the anti-denormal noise added to the input (about -140 dBFS).
     static constexpr double kNoiseAmplitude = 1e-7;
@@ -157,13 +158,6 @@ private:
 
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
-    // The level meters' peaks over the slices of one block: input left/right, output left/right.
-    struct BlockPeaks {
-        std::array<double, 4> level{};
-    };
-    template <typename Sample>
-    void processSlice(const Sample* inL, const Sample* inR, Sample* outL, Sample* outR, int32_t frames, bool mono,
-                      bool enabled, bool meters, Sample& bypassFade, Sample bypassCoefficient, BlockPeaks& peaks);
     template <typename Sample>
     void takeInput(double* work, const Sample* in, uint32_t noiseStart, int32_t frames) const;
     template <typename Sample>
@@ -199,6 +193,7 @@ private:
 
     std::unique_ptr<double[]> workLeft_;
     std::unique_ptr<double[]> workRight_;
+    int32_t workCapacity_ = 0;
     uint64_t frameCounter_ = 0;
 
     float bypassFadeFloat_ = 1.0f;

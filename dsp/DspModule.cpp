@@ -10,7 +10,8 @@ double smoothingCoefficient(double seconds, double sampleRate) {
 }
 
 DspModule::DspModule()
-    : dryLeft_(new double[kDryFrames]()), dryRight_(new double[kDryFrames]()) {}
+    : dryLeft_(new double[kInitialDryCapacity]()), dryRight_(new double[kInitialDryCapacity]()),
+      dryCapacity_(kInitialDryCapacity) {}
 
 DspModule::~DspModule() = default;
 
@@ -25,6 +26,14 @@ double DspModule::decayFactor(double ms, double divisor) const {
     if (ms == 0.0)
         return 0.0;
     return std::pow(0.1, 1.0 / (ms * sampleRate_ / 1000.0 / divisor));
+}
+
+void DspModule::ensureDryCapacity(int32_t frames) {
+    if (frames <= dryCapacity_)
+        return;
+    dryLeft_.reset(new double[frames]());
+    dryRight_.reset(new double[frames]());
+    dryCapacity_ = frames;
 }
 
 } // namespace pellucer

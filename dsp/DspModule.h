@@ -20,8 +20,7 @@ inline constexpr double kPi = std::numbers::pi;
 /// stage's next use of it.
 class DspModule {
 public:
-    /// Frames the chain runs at once (the dry buffers' length): the engine slices longer blocks.
-    static constexpr int32_t kDryFrames = 8192;
+    static constexpr int32_t kInitialDryCapacity = 5000;
 
     DspModule();
     virtual ~DspModule();
@@ -50,6 +49,9 @@ public:
             value = target;
     }
 
+    /// Grows the dry buffers to at least `frames` (audio thread; allocates only when growing).
+    void ensureDryCapacity(int32_t frames);
+
     void setNext(DspModule* module) { next_ = module; }
     DspModule* next() const { return next_; }
 
@@ -65,6 +67,7 @@ public:
 
     double* dryLeft() { return dryLeft_.get(); }
     double* dryRight() { return dryRight_.get(); }
+    int32_t dryCapacity() const { return dryCapacity_; }
 
 protected:
     float sampleRate_ = 44100.0f;
@@ -76,6 +79,7 @@ private:
     DspModule* next_ = nullptr;
     std::unique_ptr<double[]> dryLeft_;
     std::unique_ptr<double[]> dryRight_;
+    int32_t dryCapacity_ = 0;
 };
 
 /// Fraction of the remaining distance covered per sample so that 90 % of a step takes

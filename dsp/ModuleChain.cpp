@@ -1,6 +1,5 @@
 #include "dsp/ModuleChain.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "dsp/StereoPair.h"
@@ -59,16 +58,17 @@ void processWithFade(DspModule& m, double target, double* left, double* right, u
 
 void runChain(DspModule* head, double* left, double* right, uint64_t position, int32_t frames, bool mono) {
     for (DspModule* m = head; m != nullptr; m = m->next()) {
+        m->ensureDryCapacity(frames);
         const bool on = m->enabled.load(std::memory_order_relaxed);
-        if (on && m->fade >= 1.0) {
-            m->process(left, right, position, frames, mono);
-        } else if (on || m->fade > 0.0) {
-            // The dry copy a fade needs holds kDryFrames: a longer block fades in pieces.
-            for (int32_t done = 0; done < frames; done += DspModule::kDryFrames)
-                processWithFade(*m, on ? 1.0 : 0.0, left + done, mono ? right : right + done, position + done,
-                                std::min(frames - done, DspModule::kDryFrames), mono);
+        if (on) {
+            if (m->fade < 1.0)
+                processWithFade(*m, 1.0, left, right, position, frames, mono);
+            else
+                m->process(left, right, position, frames, mono);
+        } else if (m->fade > 0.0) {
+            processWithFade(*m, 0.0, left, right, position, frames, mono);
             // A stage that has faded out completely starts from silence when it comes back.
-            if (!on && m->fade == 0.0)
+            if (m->fade == 0.0)
                 m->reset();
         }
     }

@@ -30,9 +30,9 @@ namespace {
 constexpr vst::VstIntPtr kHostVersion = 2400;
 /// Without a host tempo the synced delay runs at this one.
 constexpr double kDefaultTempoBpm = 120.0;
-/// A run is handed to the engine in pieces of its working length (which it would cut them into
-/// anyway), so that every piece's length fits its 32-bit frame count.
-constexpr uint32_t kPieceFrames = ChannelStripEffect::kWorkFrames;
+/// A run is handed to the engine in pieces no longer than its work buffers, which it would
+/// otherwise grow on the audio thread.
+constexpr uint32_t kPieceFrames = ChannelStripEffect::kInitialWorkFrames;
 
 struct Urids {
     LV2_URID atomObject, atomBlank, atomFloat, atomDouble, atomInt, atomLong;
