@@ -235,6 +235,22 @@ void ChannelStripEffect::setSampleRate(float sampleRate) {
     AudioEffect::setSampleRate(sampleRate);
 }
 
+void ChannelStripEffect::setBlockSize(int32_t blockSize) {
+    AudioEffect::setBlockSize(blockSize);
+    if (blockSize <= workCapacity_ || blockSize >= kMaxBlockFrames)
+        return;
+    processingEnabled_.store(false);
+    while (inProcess_.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    workLeft_.reset(new double[blockSize]());
+    workRight_.reset(new double[blockSize]());
+    workCapacity_ = blockSize;
+    stages_.inputTube.ensureDryCapacity(blockSize);
+    for (DspModule* m : modules_)
+        m->ensureDryCapacity(blockSize);
+    processingEnabled_.store(true);
+}
+
 void ChannelStripEffect::prepareStages(float sampleRate) {
     stages_.inputTube.setSampleRate(sampleRate);
     stages_.compander.setSampleRate(sampleRate);

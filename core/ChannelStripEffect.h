@@ -59,6 +59,10 @@ public:
     // -- host-facing operations ------------------------------------------------------------
     void resume() override;
     void setSampleRate(float sampleRate) override;
+    /// Stores the host's longest block and grows the work and dry buffers to it, so that blocks
+    /// up to that length never make the audio thread allocate (a longer block still grows them
+    /// there). Waits for a running block to finish, as a rate change does.
+    void setBlockSize(int32_t blockSize) override;
     void processReplacing(float** inputs, float** outputs, int32_t frames) override;
     void processDoubleReplacing(double** inputs, double** outputs, int32_t frames) override;
     void setParameter(int32_t index, float value) override;

@@ -49,7 +49,8 @@ public:
             value = target;
     }
 
-    /// Grows the dry buffers to at least `frames` (audio thread; allocates only when growing).
+    /// Grows the dry buffers to at least `frames` (allocates only when growing): for the block
+    /// size a host announces, and on the audio thread for a block longer than that.
     void ensureDryCapacity(int32_t frames);
 
     void setNext(DspModule* module) { next_ = module; }
