@@ -32,6 +32,7 @@ LINUX := $(BUILD_DIR)/linux
 WIN64 := $(BUILD_DIR)/win64
 WIN32 := $(BUILD_DIR)/win32
 RELEASE := $(BUILD_DIR)/release
+TSAN := $(BUILD_DIR)/tsan
 FUZZ := $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
 
@@ -60,7 +61,13 @@ PEER_MODULES  := /usr/lib/vst/ZamAutoSat-vst.so /usr/lib/vst/lsp-plugins/compres
 ASAN_CHECKS   := detect_leaks=1:detect_stack_use_after_return=1
 ASAN_OPTIONS  ?= $(ASAN_CHECKS):check_initialization_order=1:strict_init_order=1
 UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
-export ASAN_OPTIONS UBSAN_OPTIONS
+# ThreadSanitizer (build/tsan): the first report fails the run; cmake/tsan-suppressions.txt says
+# why each of its entries is there.
+TSAN_OPTIONS  ?= halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan-suppressions.txt
+export ASAN_OPTIONS UBSAN_OPTIONS TSAN_OPTIONS
+
+# How long `make torture` runs the torture host on each module (make test runs 25 s of it).
+SECONDS ?= 300
 
 CONFIGURE := $(CMAKE) -S $(CURDIR) -G "$(GENERATOR)"
 
@@ -70,6 +77,8 @@ RELEASE_FLAGS := -DCMAKE_BUILD_TYPE=Release \
 	'-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG' '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG'
 WIN64_FLAGS := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(RELEASE_FLAGS)
 WIN32_FLAGS := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-i686.cmake $(RELEASE_FLAGS)
+TSAN_FLAGS := -DCMAKE_BUILD_TYPE=Debug '-DCMAKE_C_FLAGS_DEBUG=-g -O1' '-DCMAKE_CXX_FLAGS_DEBUG=-g -O1' \
+	-DPELLUCER_TSAN=ON -DPELLUCER_BUILD_BENCH=OFF
 RELEASE_BUILD_FLAGS := $(RELEASE_FLAGS) -DPELLUCER_BUILD_TESTS=OFF -DPELLUCER_BUILD_BENCH=ON
 
 CTEST_RUN := $(CTEST) --output-on-failure --no-tests=error -j$(CTEST_JOBS)
@@ -100,7 +109,7 @@ $(CTEST_RUN) --test-dir $(LINUX)
 endef
 
 .PHONY: all deps deps-native demo host-check reference-renders skin gallery screenshots test test-linux test-win64 test-modules bench bench-peers clean build-linux build-win64 build-win32 \
-	build-release dist fuzz mutants
+	build-release build-tsan test-tsan torture dist fuzz mutants
 
 all: dist
 
@@ -122,6 +131,9 @@ $(WIN64)/.configured: Makefile | deps
 $(WIN32)/.configured: Makefile | deps
 	$(CONFIGURE) -B $(WIN32) $(WIN32_FLAGS)
 	@touch $@
+$(TSAN)/.configured: Makefile | deps-native
+	$(CONFIGURE) -B $(TSAN) $(TSAN_FLAGS)
+	@touch $@
 $(RELEASE)/.configured: Makefile | deps-native
 	$(CONFIGURE) -B $(RELEASE) $(RELEASE_BUILD_FLAGS)
 	@touch $@
@@ -133,6 +145,9 @@ build-win64: $(WIN64)/.configured
 # i686: a compile and link check only; nothing here can run 32-bit Windows programs.
 build-win32: $(WIN32)/.configured
 	$(CMAKE) --build $(WIN32)
+# Native Debug -O1 under ThreadSanitizer: the unit tests and the torture host.
+build-tsan: $(TSAN)/.configured
+	$(CMAKE) --build $(TSAN)
 # Native Release: the Linux plug-in and the tools as shipped, and the benchmarks.
 build-release: $(RELEASE)/.configured
 	$(CMAKE) --build $(RELEASE)
@@ -169,6 +184,25 @@ test-win64: build-win64
 
 test-modules: build-win32 build-release
 	@$(run_module_checks)
+
+define run_tsan_tests
+echo "=== build/tsan: tests under ThreadSanitizer"; \
+$(CTEST_RUN) --test-dir $(TSAN)
+endef
+
+test-tsan: build-tsan
+	@$(run_tsan_tests)
+
+# The torture host (tests/torture) for SECONDS on each module: the native one under ASan/UBSan,
+# the Windows x64 one under Wine with its editor. make test runs a short pass of both.
+torture: build-linux build-win64
+	@echo "=== torture: $(LINUX)/vst/Pellucer.so, $(SECONDS) s"; \
+	$(LINUX)/tests/torture/pellucer_torture --seconds $(SECONDS) || exit 1; \
+	echo "=== torture: $(WIN64)/vst/Pellucer.dll under Wine, $(SECONDS) s"; \
+	$(WINE_RUN) $(WINE_PREFIX) --start && \
+	$(WINE_RUN) $(WINE_PREFIX) $(WIN64)/tests/torture/pellucer_torture.exe --seconds $(SECONDS); rc=$$?; \
+	$(WINE_RUN) $(WINE_PREFIX) --stop; \
+	exit $$rc
 
 # The benchmarks pinned to CPU 1 (when there are two or more), then the timing host: the strip's
 # Linux module against a chain of peer plug-ins, BENCH_SECONDS of turns (not after a run that
