@@ -167,9 +167,8 @@ bool ChannelStripEffect::initialise() {
     canDoubleReplacing(true);
     programsAreChunks(false);
 
-    workLeft_.reset(new double[kInitialWorkFrames]());
-    workRight_.reset(new double[kInitialWorkFrames]());
-    workCapacity_ = kInitialWorkFrames;
+    workLeft_.reset(new double[kWorkFrames]());
+    workRight_.reset(new double[kWorkFrames]());
 
     modules_ = {&stages_.deEsser, &stages_.compander, &stages_.equaliser,
                 &stages_.doubler, &stages_.delay,     &stages_.outputTube};
@@ -207,7 +206,6 @@ void ChannelStripEffect::release() {
     PlugInBase::release();
     workLeft_.reset();
     workRight_.reset();
-    workCapacity_ = 0;
     padLeft_.reset();
     padRight_.reset();
     padScratch_.reset();
@@ -558,22 +556,43 @@ void ChannelStripEffect::processDoubleReplacing(double** inputs, double** output
 template <typename Sample>
 void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade,
                                       Sample bypassCoefficient) {
+    const bool callable = frames >= 0 && frames < kMaxBlockFrames && inputs != nullptr && outputs != nullptr &&
+                          inputs[0] != nullptr && outputs[0] != nullptr;
+    // A block the engine cannot run now (a rate change or a program load owns the stages) still
+    // owes the host its outputs: silence, never what the host's buffers held before (in place,
+    // that is the raw input, NaN included). A call a host should not make is left alone.
+    const auto skip = [&] {
+        if (callable)
+            for (Sample* out : {outputs[0], outputs[1]})
+                if (out != nullptr)
+                    std::fill(out, out + frames, Sample(0));
+        inProcess_.store(false);
+    };
     inProcess_.store(true);
     // A rate change in progress owns the stages: don't touch anything, not even the tempo.
-    if (!processingEnabled_.load()) {
-        inProcess_.store(false);
-        return;
-    }
+    if (!processingEnabled_.load())
+        return skip();
     relinkIfOrderChanged();
     pollHostTime();
-    if (loadingProgram_.load() || frames < 0 || frames >= kMaxBlockFrames || inputs == nullptr ||
-        outputs == nullptr || inputs[0] == nullptr || outputs[0] == nullptr) {
-        inProcess_.store(false);
-        return;
-    }
+    if (loadingProgram_.load() || !callable)
+        return skip();
     // From here on no host code runs until we return (the time query above is the host's).
     const AudioFloatMode floatMode;
+    // The work buffers are never grown here (the audio thread does not allocate): a longer block
+    // is taken in slices of their size.
+    for (int32_t done = 0; done < frames;) {
+        const int32_t n = std::min(frames - done, kWorkFrames);
+        Sample* in[2] = {inputs[0] + done, inputs[1] != nullptr ? inputs[1] + done : nullptr};
+        Sample* out[2] = {outputs[0] + done, outputs[1] != nullptr ? outputs[1] + done : nullptr};
+        processSlice(in, out, n, bypassFade, bypassCoefficient);
+        done += n;
+    }
+    inProcess_.store(false);
+}
 
+template <typename Sample>
+void ChannelStripEffect::processSlice(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade,
+                                      Sample bypassCoefficient) {
     // A host that hands us one channel gets the mono path; the second output, when there is
     // one, carries the same signal as the first.
     const bool mono = monoInput_.load(std::memory_order_relaxed) || inputs[1] == nullptr;
@@ -594,11 +613,6 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         for (auto& meter : levelMeters_)
             meter.store(0.0f, std::memory_order_relaxed);
     } else {
-        if (frames > workCapacity_) {
-            workLeft_.reset(new double[frames]());
-            workRight_.reset(new double[frames]());
-            workCapacity_ = frames;
-        }
         double* wl = workLeft_.get();
         double* wr = workRight_.get();
         // The meters are read by the editor alone: without one, their peaks are not worked out.
@@ -668,7 +682,6 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         applyLatencyPad(outR, padRight_.get(), frames, delay);
 
     frameCounter_ += static_cast<uint64_t>(frames);
-    inProcess_.store(false);
 }
 
 template <typename Sample>

@@ -44,7 +44,8 @@ public:
     static constexpr int32_t kNumPrograms = 61;
     /// Blocks this long or longer are not processed.
     static constexpr int32_t kMaxBlockFrames = 32768;
-    static constexpr int32_t kInitialWorkFrames = 4096;
+    /// Longer blocks are processed in slices of this many frames.
+    static constexpr int32_t kWorkFrames = 4096;
     static constexpr int32_t kNoiseTableSize = 16384;
     /// Peak of the anti-denormal noise added to the input (about -140 dBFS).
     static constexpr double kNoiseAmplitude = 1e-7;
@@ -158,6 +159,9 @@ private:
 
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
+    // One stretch of a block, at most the work buffers' length.
+    template <typename Sample>
+    void processSlice(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
     template <typename Sample>
     void takeInput(double* work, const Sample* in, uint32_t noiseStart, int32_t frames) const;
     template <typename Sample>
@@ -193,7 +197,6 @@ private:
 
     std::unique_ptr<double[]> workLeft_;
     std::unique_ptr<double[]> workRight_;
-    int32_t workCapacity_ = 0;
     uint64_t frameCounter_ = 0;
 
     float bypassFadeFloat_ = 1.0f;
