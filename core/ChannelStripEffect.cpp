@@ -177,7 +177,7 @@ bool ChannelStripEffect::initialise() {
 
     bypassCoefficientDouble_ = 1.0 - std::pow(0.1, 1.0 / (kBypassFadeSeconds * kDefaultSampleRate));
     bypassCoefficientFloat_ = static_cast<float>(bypassCoefficientDouble_);
-    tempo_ = 0.0;
+    tempo_.store(0.0);
 
     setSampleRate(kDefaultSampleRate);
     setInitialDelay(latencyFrames(engineSampleRate_));
@@ -216,6 +216,7 @@ void ChannelStripEffect::release() {
 void ChannelStripEffect::resume() { setInitialDelay(latencyFrames(engineSampleRate_)); }
 
 void ChannelStripEffect::setSampleRate(float sampleRate) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (!(sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate) || sampleRate == engineSampleRate_)
         return;
     // Keep the audio thread out, then wait for a block that is already running to end.
@@ -276,6 +277,7 @@ void ChannelStripEffect::setInitialDelay(int32_t delay) {
 // ---- parameters ------------------------------------------------------------------------------
 
 void ChannelStripEffect::setParameter(int32_t index, float value) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (index == kRefreshRequest) {
         const auto k = static_cast<int32_t>(std::trunc(value + 0.5f));
         notifyEditor(k, getParameter(k));
@@ -313,7 +315,7 @@ bool ChannelStripEffect::applyParameter(int32_t index, float v) {
             applyParameter(kDelayTime, programs_[currentProgram_].value(kDelayTime));
         }
     } else if (index == kDelayTime && stages_.delay.sync()) {
-        stages_.delay.setNoteValue(v, tempo_);
+        stages_.delay.setNoteValue(v, tempo_.load(std::memory_order_relaxed));
     } else if (index >= 0 && index < kReserved) {
         kParameters[static_cast<size_t>(index)].setting.set(stages_, stageValue(index, v));
     }
@@ -354,6 +356,7 @@ void ChannelStripEffect::getParameterName(int32_t index, char* text) {
 void ChannelStripEffect::setProgram(int32_t program) {
     if (program < 0 || program >= kNumPrograms)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     currentProgram_ = program;
     loadingProgram_.store(true);
     ProgramRecord& record = programs_[program];
@@ -403,6 +406,7 @@ bool ChannelStripEffect::programNameByIndex(int32_t category, int32_t index, cha
 void ChannelStripEffect::getProgramName(char* name) {
     if (name == nullptr)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     programNameByIndex(0, currentProgram_, name);
     // A program without a name shows the name buffer ("My Program" until a rename).
     if (name[0] == '\0') {
@@ -414,12 +418,14 @@ void ChannelStripEffect::getProgramName(char* name) {
 void ChannelStripEffect::setProgramName(const char* name) {
     if (name == nullptr)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     std::strncpy(nameBuffer_, name, kNameBufferChars);
     nameBuffer_[kNameBufferChars] = '\0';
     programs_[currentProgram_].setName(fromHostText(name, ProgramRecord::kNameUnits - 1));
 }
 
 void ChannelStripEffect::resetCurrentProgram() {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     programs_[currentProgram_].makeBlank();
     setProgram(currentProgram_);
 }
@@ -439,6 +445,7 @@ void ChannelStripEffect::sanitiseLoadedValues(ProgramRecord& program) {
 bool ChannelStripEffect::copyProgram(int32_t destination) {
     if (destination < 0 || destination >= kNumPrograms)
         return false;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (destination != currentProgram_)
         programs_[destination] = programs_[currentProgram_];
     return true;
@@ -495,6 +502,7 @@ int32_t ChannelStripEffect::moduleAt(int32_t position) const {
 void ChannelStripEffect::moveModule(int32_t from, int32_t to) {
     if (from < 0 || from > 4 || to < 0 || to > 5)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     std::array<int32_t, 5> order{};
     if (!decodeOrderCode(orderCode_.load(), order))
         return;
@@ -533,9 +541,9 @@ void ChannelStripEffect::pollHostTime() {
     if (info == nullptr)
         return;
     const double hostTempo = info->tempo;
-    if (std::isfinite(hostTempo) && hostTempo > 0.0 && hostTempo != tempo_) {
+    if (std::isfinite(hostTempo) && hostTempo > 0.0 && hostTempo != tempo_.load(std::memory_order_relaxed)) {
         stages_.delay.setNoteValue(stages_.delay.noteValue(), hostTempo);
-        tempo_ = hostTempo;
+        tempo_.store(hostTempo, std::memory_order_relaxed);
     }
     if ((info->flags & vst::kVstTransportChanged) != 0) {
         transportPlaying_ = (info->flags & vst::kVstTransportPlaying) != 0;
