@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "vst/VstAbi.h"
@@ -89,7 +90,8 @@ protected:
     int32_t blockSize_ = 1024;
     int32_t numPrograms_;
     int32_t numParams_;
-    int32_t currentProgram_ = 0;
+    /// Written by the host-side calls, read by any thread.
+    std::atomic<int32_t> currentProgram_{0};
     vst::AEffect effect_;
 };
 

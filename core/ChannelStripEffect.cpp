@@ -178,7 +178,7 @@ bool ChannelStripEffect::initialise() {
 
     bypassCoefficientDouble_ = 1.0 - std::pow(0.1, 1.0 / (kBypassFadeSeconds * kDefaultSampleRate));
     bypassCoefficientFloat_ = static_cast<float>(bypassCoefficientDouble_);
-    tempo_ = 0.0;
+    tempo_.store(0.0);
 
     setSampleRate(kDefaultSampleRate);
     setInitialDelay(latencyFrames(engineSampleRate_));
@@ -218,6 +218,7 @@ void ChannelStripEffect::release() {
 void ChannelStripEffect::resume() { setInitialDelay(latencyFrames(engineSampleRate_)); }
 
 void ChannelStripEffect::setSampleRate(float sampleRate) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (!(sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate) || sampleRate == engineSampleRate_)
         return;
     // Keep the audio thread out, then wait for a block that is already running to end.
@@ -236,6 +237,7 @@ void ChannelStripEffect::setSampleRate(float sampleRate) {
 }
 
 void ChannelStripEffect::setBlockSize(int32_t blockSize) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     AudioEffect::setBlockSize(blockSize);
     if (blockSize <= workCapacity_ || blockSize >= kMaxBlockFrames)
         return;
@@ -294,6 +296,7 @@ void ChannelStripEffect::setInitialDelay(int32_t delay) {
 // ---- parameters ------------------------------------------------------------------------------
 
 void ChannelStripEffect::setParameter(int32_t index, float value) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (index == kRefreshRequest) {
         const auto k = static_cast<int32_t>(std::trunc(value + 0.5f));
         notifyEditor(k, getParameter(k));
@@ -331,7 +334,7 @@ bool ChannelStripEffect::applyParameter(int32_t index, float v) {
             applyParameter(kDelayTime, programs_[currentProgram_].value(kDelayTime));
         }
     } else if (index == kDelayTime && stages_.delay.sync()) {
-        stages_.delay.setNoteValue(v, tempo_);
+        stages_.delay.setNoteValue(v, tempo_.load(std::memory_order_relaxed));
     } else if (index >= 0 && index < kReserved) {
         kParameters[static_cast<size_t>(index)].setting.set(stages_, stageValue(index, v));
     }
@@ -372,6 +375,7 @@ void ChannelStripEffect::getParameterName(int32_t index, char* text) {
 void ChannelStripEffect::setProgram(int32_t program) {
     if (program < 0 || program >= kNumPrograms)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     currentProgram_ = program;
     loadingProgram_.store(true);
     ProgramRecord& record = programs_[program];
@@ -421,6 +425,7 @@ bool ChannelStripEffect::programNameByIndex(int32_t category, int32_t index, cha
 void ChannelStripEffect::getProgramName(char* name) {
     if (name == nullptr)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     programNameByIndex(0, currentProgram_, name);
     // A program without a name shows the name buffer ("My Program" until a rename).
     if (name[0] == '\0') {
@@ -432,12 +437,14 @@ void ChannelStripEffect::getProgramName(char* name) {
 void ChannelStripEffect::setProgramName(const char* name) {
     if (name == nullptr)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     std::strncpy(nameBuffer_, name, kNameBufferChars);
     nameBuffer_[kNameBufferChars] = '\0';
     programs_[currentProgram_].setName(fromHostText(name, ProgramRecord::kNameUnits - 1));
 }
 
 void ChannelStripEffect::resetCurrentProgram() {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     programs_[currentProgram_].makeBlank();
     setProgram(currentProgram_);
 }
@@ -457,6 +464,7 @@ void ChannelStripEffect::sanitiseLoadedValues(ProgramRecord& program) {
 bool ChannelStripEffect::copyProgram(int32_t destination) {
     if (destination < 0 || destination >= kNumPrograms)
         return false;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (destination != currentProgram_)
         programs_[destination] = programs_[currentProgram_];
     return true;
@@ -513,6 +521,7 @@ int32_t ChannelStripEffect::moduleAt(int32_t position) const {
 void ChannelStripEffect::moveModule(int32_t from, int32_t to) {
     if (from < 0 || from > 4 || to < 0 || to > 5)
         return;
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     std::array<int32_t, 5> order{};
     if (!decodeOrderCode(orderCode_.load(), order))
         return;
@@ -551,9 +560,9 @@ void ChannelStripEffect::pollHostTime() {
     if (info == nullptr)
         return;
     const double hostTempo = info->tempo;
-    if (std::isfinite(hostTempo) && hostTempo > 0.0 && hostTempo != tempo_) {
+    if (std::isfinite(hostTempo) && hostTempo > 0.0 && hostTempo != tempo_.load(std::memory_order_relaxed)) {
         stages_.delay.setNoteValue(stages_.delay.noteValue(), hostTempo);
-        tempo_ = hostTempo;
+        tempo_.store(hostTempo, std::memory_order_relaxed);
     }
     if ((info->flags & vst::kVstTransportChanged) != 0) {
         transportPlaying_ = (info->flags & vst::kVstTransportPlaying) != 0;
@@ -574,22 +583,35 @@ void ChannelStripEffect::processDoubleReplacing(double** inputs, double** output
 template <typename Sample>
 void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade,
                                       Sample bypassCoefficient) {
+    const bool callable = frames >= 0 && frames < kMaxBlockFrames && inputs != nullptr && outputs != nullptr &&
+                          inputs[0] != nullptr && outputs[0] != nullptr;
+    // A block the engine cannot run now (a rate change or a program load owns the stages) still
+    // owes the host its outputs: silence, never what the host's buffers held before (in place,
+    // that is the raw input, NaN included). A call a host should not make is left alone.
+    const auto skip = [&] {
+        if (callable)
+            for (Sample* out : {outputs[0], outputs[1]})
+                if (out != nullptr)
+                    std::fill(out, out + frames, Sample(0));
+        inProcess_.store(false);
+    };
     inProcess_.store(true);
     // A rate change in progress owns the stages: don't touch anything, not even the tempo.
-    if (!processingEnabled_.load()) {
-        inProcess_.store(false);
-        return;
-    }
+    if (!processingEnabled_.load())
+        return skip();
     relinkIfOrderChanged();
     pollHostTime();
-    if (loadingProgram_.load() || frames < 0 || frames >= kMaxBlockFrames || inputs == nullptr ||
-        outputs == nullptr || inputs[0] == nullptr || outputs[0] == nullptr) {
-        inProcess_.store(false);
-        return;
-    }
+    if (loadingProgram_.load() || !callable)
+        return skip();
     // From here on no host code runs until we return (the time query above is the host's).
     const AudioFloatMode floatMode;
+    runBlock(inputs, outputs, frames, bypassFade, bypassCoefficient);
+    inProcess_.store(false);
+}
 
+template <typename Sample>
+void ChannelStripEffect::runBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade,
+                                  Sample bypassCoefficient) {
     // A host that hands us one channel gets the mono path; the second output, when there is
     // one, carries the same signal as the first.
     const bool mono = monoInput_.load(std::memory_order_relaxed) || inputs[1] == nullptr;
@@ -610,6 +632,7 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         for (auto& meter : levelMeters_)
             meter.store(0.0f, std::memory_order_relaxed);
     } else {
+        // Longer than the host announced: the one case where the audio thread grows a buffer.
         if (frames > workCapacity_) {
             workLeft_.reset(new double[frames]());
             workRight_.reset(new double[frames]());
@@ -684,7 +707,6 @@ void ChannelStripEffect::processBlock(Sample** inputs, Sample** outputs, int32_t
         applyLatencyPad(outR, padRight_.get(), frames, delay);
 
     frameCounter_ += static_cast<uint64_t>(frames);
-    inProcess_.store(false);
 }
 
 template <typename Sample>

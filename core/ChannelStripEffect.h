@@ -31,11 +31,12 @@ enum MeterId : int32_t {
 /// The channel strip at run time: the seven stages, the module order, parameter mapping, block
 /// processing with its bypass fade and constant latency, meters and the program bank.
 ///
-/// Threads: the process entries run on the host's audio thread; parameters may be set from any
-/// thread and are written straight into the stages; setSampleRate may come from any thread and
-/// waits for a running block to finish. No locks are taken: three flags (in process, processing
-/// enabled, loading program) keep the audio thread away from rate changes and program loads,
-/// and a new module order is linked into the chain by the audio thread itself.
+/// Threads: the process entries run on the host's audio thread and take no lock; they read the
+/// stages' atomic settings. Parameters, programs, state chunks and the sample rate may come from
+/// any other thread; those calls take turns on the host-side mutex (PlugInBase::hostMutex_) and
+/// write the stages' settings. setSampleRate waits for a running block to finish: three flags (in
+/// process, processing enabled, loading program) keep the audio thread away from rate changes
+/// and program loads, and a new module order is linked into the chain by the audio thread itself.
 /// The curves the editor draws.
 enum class StripCurve : int32_t { DeEsserHighBand, DeEsserLowBand, CompanderTransfer, Equaliser, DelayFilter };
 
@@ -126,7 +127,7 @@ public:
     float engineSampleRate() const { return engineSampleRate_; }
     int32_t latency() const { return latency_; }
     bool monoInput() const { return monoInput_.load(std::memory_order_relaxed); }
-    double tempo() const { return tempo_; }
+    double tempo() const { return tempo_.load(std::memory_order_relaxed); }
     uint64_t frameCounter() const { return frameCounter_; }
     int32_t pageSlot() const { return pageSlot_.load(std::memory_order_relaxed); }
     /// True while a program is being applied: the editor then leaves its value texts alone.
@@ -162,12 +163,16 @@ private:
 
     template <typename Sample>
     void processBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
+    // A block the engine can run now, with the floating-point mode set.
+    template <typename Sample>
+    void runBlock(Sample** inputs, Sample** outputs, int32_t frames, Sample& bypassFade, Sample bypassCoefficient);
     template <typename Sample>
     void takeInput(double* work, const Sample* in, uint32_t noiseStart, int32_t frames) const;
     template <typename Sample>
     void applyLatencyPad(Sample* out, double* pad, int32_t frames, int32_t delay) const;
 
-    double tempo_ = 0.0;
+    /// The host's tempo as the audio thread last read it; parameter calls read it too.
+    std::atomic<double> tempo_{0.0};
     float engineSampleRate_ = 0.0f;
     std::atomic<bool> inProcess_{false};
     std::atomic<bool> processingEnabled_{true};

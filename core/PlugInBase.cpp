@@ -40,6 +40,7 @@ PlugInBase::~PlugInBase() {
 static_assert(std::endian::native == std::endian::little, "the state chunk is little-endian");
 
 int32_t PlugInBase::getChunk(void** data, bool) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (data == nullptr || programs_ == nullptr || scratch_ == nullptr)
         return 0;
     ProgramRecord& chunk = *scratch_;
@@ -53,6 +54,7 @@ int32_t PlugInBase::getChunk(void** data, bool) {
 }
 
 int32_t PlugInBase::setChunk(const void* data, int32_t byteSize, bool) {
+    const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     // A short chunk would leave the body half read: it is refused whole rather than completed.
     if (data == nullptr || programs_ == nullptr || currentProgram_ < 0 || currentProgram_ >= numPrograms_ ||
         byteSize < static_cast<int32_t>(ProgramRecord::kChunkSize))

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "core/AudioEffectX.h"
 #include "core/EffectEditor.h"
@@ -56,6 +57,13 @@ protected:
     /// what its parameters cannot take.
     virtual void sanitiseLoadedValues(ProgramRecord&) {}
 
+    /// The host-side calls that read or change the program bank, the stages' settings or the
+    /// sample rate (parameters, programs, state chunks, rate) take turns on this mutex, so that a
+    /// setting is never worked out for one rate while another is being prepared, nor a program
+    /// saved half written. Recursive: a program load sets every parameter. The process functions
+    /// never take it; they read the stages' atomic settings, and a rate change keeps them out by
+    /// its own flags.
+    std::recursive_mutex hostMutex_;
     std::unique_ptr<ProgramRecord[]> programs_;
     std::unique_ptr<ProgramRecord> scratch_;
     EditorFactory editorFactory_ = nullptr;

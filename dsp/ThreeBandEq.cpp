@@ -172,7 +172,11 @@ void ThreeBandEq::publishCrossovers() {
 }
 
 ThreeBandEq::Crossover ThreeBandEq::designCrossover(double hz, double sampleRate) {
-    const double f = std::clamp(hz, kMinCrossoverHz, std::max(kMinCrossoverHz, sampleRate / 2.0 - 1.0));
+    // Held to the highest frequency the bank designs at (about 0.95 of the Nyquist frequency below
+    // 44.1 kHz): closer to it the second-order section's poles sit on the unit circle, and a band
+    // routed through the tube alone, no longer cancelled by the others, rings at many times full
+    // scale (a 10 kHz crossover at 8 kHz did).
+    const double f = std::clamp(hz, kMinCrossoverHz, std::max(kMinCrossoverHz, BiquadBank::highestFrequency(sampleRate)));
     const double w = kPi * f / sampleRate;
     const double alpha = std::sin(2.0 * w) / (2.0 * kCrossoverQ);
     const double t = std::tan(w);

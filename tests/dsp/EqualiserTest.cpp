@@ -210,4 +210,22 @@ TEST(ThreeBandEq, RoutedBandsPassTheTubeInsteadOfTheirOwnSignal) {
     highOnly.setHighFrequency(10000.0);
     highOnly.setTubeHigh(true);
     EXPECT_NEAR(gainDb(highOnly, 40.0, 44100.0, 1.0), 0.0, 0.05);
+    // At 8 kHz, band frequencies moved while full-scale noise plays (some past the Nyquist
+    // frequency, so that the crossovers between them would lie at it): with the mid band through
+    // the tube the output stays within a few times full scale (crossovers at the Nyquist
+    // frequency rang at hundreds of times full scale).
+    ThreeBandEq lowRate;
+    lowRate.setSampleRate(8000.0f);
+    lowRate.setTubeMid(true);
+    std::vector<double> loud = test::noise(1.0, 80000), loudR = loud;
+    uint32_t pick = 7;
+    for (int32_t at = 0; at < 80000; at += 250) {
+        pick = pick * 1664525u + 1013904223u;
+        constexpr double kHz[] = {200.0, 1000.0, 3000.0, 3900.0, 5000.0, 12000.0, 20000.0};
+        const double hz = kHz[(pick >> 8) % 7];
+        const uint32_t band = (pick >> 20) % 3;
+        band == 0 ? lowRate.setMidFrequency(hz) : band == 1 ? lowRate.setHighFrequency(hz) : lowRate.setLowFrequency(hz / 10);
+        lowRate.process(loud.data() + at, loudR.data() + at, static_cast<uint64_t>(at), 250, false);
+    }
+    EXPECT_LT(test::peak(loud), 4.0);
 }
