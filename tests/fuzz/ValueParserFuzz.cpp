@@ -1,7 +1,8 @@
 // libFuzzer target: the renderer's `--set NAME=VALUE` text comes from the user's command line.
 // Whatever the text, a value that is accepted is finite and normalised (the module order: a
-// permutation of the five modules), a plain number reads as the C library reads it, and the
-// display text of an accepted value reads back to a value that shows the same text.
+// permutation of the five modules), a plain number reads as the C library reads it, kHz means a
+// thousand Hz, and the display text of an accepted value reads back to a value that shows the
+// same text.
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "core/ChannelStripEffect.h"
+#include "core/ParameterTable.h"
 #include "tools/render/ValueParser.h"
 
 namespace render = pellucer::render;
@@ -36,6 +38,15 @@ static std::string shown(pellucer::ChannelStripEffect& effect, int32_t index) {
     effect.getParameterDisplay(index, display);
     effect.getParameterLabel(index, label);
     return std::string(display) + (label[0] == ':' || label[0] == '\0' ? "" : " ") + label;
+}
+
+// The display keeps printf's "-0.0" for a level just below zero, as hosts have always been shown
+// it (tests/data/parameters.tsv holds it); typed back it reads as 0.0, the same number.
+static std::string signlessZero(std::string text) {
+    const size_t at = text.find("-0.0");
+    if (at != std::string::npos && (at + 4 == text.size() || text[at + 4] < '0' || text[at + 4] > '9'))
+        text.erase(at, 1);
+    return text;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -83,6 +94,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(std::isfinite(parsed.value) && parsed.value >= 0.0f && parsed.value <= 1.0f);
     if (render::parseNumber(text, number))
         check(parsed.value == static_cast<float>(number));
+    // A frequency in kHz reads as the same frequency in Hz.
+    const std::string_view khz = words.khz;
+    if (pellucer::kParameters[static_cast<size_t>(index)].unit == pellucer::Unit::Hz && !khz.empty() &&
+        text.size() > khz.size() && text.compare(text.size() - khz.size(), khz.size(), khz) == 0 &&
+        render::parseNumber(text.substr(0, text.size() - khz.size()), number)) {
+        char hz[64];
+        std::snprintf(hz, sizeof hz, "%.17g%s", number * 1000.0, words.hz.c_str());
+        const render::ParsedValue same = render::parseParameterValue(index, hz, synced, words);
+        check(same.ok() && same.value == parsed.value);
+    }
 
     // The value as the display shows it reads back (with the skin's words) to a value that
     // shows the same.
@@ -93,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const render::ParsedValue back = render::parseParameterValue(index, display, nowSynced, skinWords);
     check(back.ok());
     effect.setParameter(index, back.value);
-    check(shown(effect, index) == display);
+    check(signlessZero(shown(effect, index)) == signlessZero(display));
     return 0;
 }
