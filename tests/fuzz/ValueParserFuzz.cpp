@@ -1,10 +1,11 @@
 // libFuzzer target: the renderer's `--set NAME=VALUE` text comes from the user's command line.
 // Whatever the text, a value that is accepted is finite and normalised (the module order: a
-// permutation of the five modules), a plain number reads as the C library reads it, kHz means a
-// thousand Hz, and the display text of an accepted value reads back to a value that shows the
-// same text.
+// permutation of the five modules), a plain number reads as the C library reads it, a ratio
+// typed as a number is finite, kHz means a thousand Hz, and the display text of an accepted value
+// reads back to a value that shows the same text.
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -94,6 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(std::isfinite(parsed.value) && parsed.value >= 0.0f && parsed.value <= 1.0f);
     if (render::parseNumber(text, number))
         check(parsed.value == static_cast<float>(number));
+    // A ratio typed as a number stays finite: only the infinity word means infinity.
+    std::string lowered = text;
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (pellucer::kParameters[static_cast<size_t>(index)].text == pellucer::Text::Ratio &&
+        !render::parseNumber(text, number) && lowered.find("inf") == std::string::npos)
+        check(parsed.value < 1.0f);
     // A frequency in kHz reads as the same frequency in Hz.
     const std::string_view khz = words.khz;
     if (pellucer::kParameters[static_cast<size_t>(index)].unit == pellucer::Unit::Hz && !khz.empty() &&
