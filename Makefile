@@ -2,7 +2,7 @@
 #
 #   make          build/linux, build/win64, build/win32 and build/release, and the modules in dist/
 #   make test     the same, then every test: native under ASan/UBSan, Windows x64 under Wine,
-#                 and the export checks of every module
+#                 the export checks of every module, and 30 s of each fuzz target from its seeds
 #   make bench    build/release (native Release) and run the benchmarks, then the timing host
 #                 against the peer plug-ins when they are installed
 #   make bench-peers  install the peer plug-ins (zam-plugins, lsp-plugins-vst) and time them
@@ -11,7 +11,8 @@
 #   make screenshots  the editor under Wine and Xvfb, playing a sung vowel: docs/screenshots/*.png
 #   make torture  the torture host on both modules for SECONDS (300), then the TSan build's tests
 #   make test-tsan  build/tsan: the native tests and the torture host under ThreadSanitizer
-#   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for a while
+#   make fuzz     build the libFuzzer targets of tests/fuzz with clang and run each for FUZZ_SECONDS
+#                 (or FUZZ_RUNS executions); make fuzz-regression: 30 s each, as make test runs them
 #   make reference-renders  the renders the tests hold the sound to: tests/data/reference/
 #   make mutants  seed each fault of tools/mutants/faults.txt alone: which do the native tests catch?
 #   make deps     install the Debian packages that are missing
@@ -53,7 +54,7 @@ DEBIAN_PACKAGES := \
 	g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 	mingw-w64-tools \
 	wine64 xvfb xauth xdotool imagemagick \
-	libsndfile1-dev libcairo2-dev libfreetype-dev fonts-dejavu-core \
+	libsndfile1-dev libcairo2-dev libfreetype-dev fonts-dejavu-core clang \
 	$(LV2_PACKAGES)
 
 # Enough for the native Release build (the renderer, the Linux module, the benchmarks): what
@@ -185,6 +186,8 @@ test: all
 	( $(run_linux_tests) ) || status=1; \
 	( $(run_win64_tests) ) || status=1; \
 	( $(run_module_checks) ) || status=1; \
+	echo "=== fuzz targets: FUZZ_SECONDS=30 each from their seeds, two at a time"; \
+	$(MAKE) --no-print-directory fuzz-regression || status=1; \
 	if [ $$status -ne 0 ]; then echo "=== make test: FAILED (see above)" >&2; fi; \
 	exit $$status
 
@@ -278,23 +281,95 @@ reference-renders: deps-native $(RELEASE)/.configured
 	$(CMAKE) --build $(RELEASE) --target pellucer_render
 	@$(CURDIR)/tools/make-reference-renders.sh $(RELEASE)/tools/pellucer-render
 
-# libFuzzer targets (clang from Debian); each runs FUZZ_SECONDS on its own corpus in build/fuzz.
-FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$(CURDIR)
-fuzz:
+# libFuzzer targets (clang from Debian). The shared sources are compiled once into objects (with
+# dependency files, so later runs rebuild only what changed) and each target links what it uses.
+# Every run starts from the target's committed seeds, tests/fuzz/corpus/NAME/, copied into a work
+# corpus in build/fuzz/corpus/NAME (the repository is never written); a finding is left as
+# build/fuzz/artifacts/NAME-crash-* (or -leak-, -timeout-, -oom-). FUZZ_RUNS, when given,
+# replaces the time limit with a number of executions per target; FUZZ_JOBS targets run at once.
+FUZZ_RUNS ?=
+FUZZ_JOBS ?= 1
+FUZZ_REGRESSION_SECONDS ?= 30
+FUZZ_TARGETS := skin_table set_chunk envelope midi_input fxp_file bmp_file stream_format value_parser
+FUZZ_CXX := clang++
+FUZZ_COMMON := -std=c++20 -g -O1 -fno-math-errno -fno-sanitize-recover=undefined -I$(CURDIR) \
+	-DPELLUCER_SOURCE_DIR='"$(CURDIR)"'
+FUZZ_OBJ_FLAGS := $(FUZZ_COMMON) -fsanitize=fuzzer-no-link,address,undefined
+FUZZ_LINK_FLAGS := $(FUZZ_COMMON) -fsanitize=fuzzer,address,undefined
+FUZZ_LIB_SOURCES := $(sort $(wildcard dsp/*.cpp core/*.cpp)) platform/PlatformPosix.cpp \
+	dx/automation/ParamEnvelope.cpp dx/automation/AutomationTimeline.cpp dx/midi/MidiEventQueue.cpp \
+	dx/filter/StreamFormat.cpp Shared/GUI/BmpFile.cpp Shared/GUI/PixelBuffer.cpp \
+	tools/render/FxpFile.cpp tools/render/StripSettings.cpp tools/render/ValueParser.cpp
+FUZZ_LIB := $(FUZZ)/libfuzzed.a
+FUZZ_LIB_OBJECTS := $(FUZZ_LIB_SOURCES:%.cpp=$(FUZZ)/obj/%.o)
+# Per target: its source in tests/fuzz/ and the longest input (the skin tables': just past the
+# value limits, 1027 bytes and 2048 units; longer inputs would only slow the runs).
+FUZZ_SOURCE_skin_table := SkinTableFuzz
+FUZZ_SOURCE_set_chunk := SetChunkFuzz
+FUZZ_SOURCE_envelope := EnvelopeFuzz
+FUZZ_SOURCE_midi_input := MidiInputFuzz
+FUZZ_SOURCE_fxp_file := FxpFileFuzz
+FUZZ_SOURCE_bmp_file := BmpFileFuzz
+FUZZ_SOURCE_stream_format := StreamFormatFuzz
+FUZZ_SOURCE_value_parser := ValueParserFuzz
+FUZZ_ARGS_skin_table := -max_len=2304
+FUZZ_ARGS_set_chunk := -max_len=6000
+FUZZ_ARGS_envelope := -max_len=4096
+FUZZ_ARGS_midi_input := -max_len=4096
+FUZZ_ARGS_fxp_file := -max_len=6000
+FUZZ_ARGS_bmp_file := -max_len=8192
+FUZZ_ARGS_stream_format := -max_len=6000
+FUZZ_ARGS_value_parser := -max_len=128
+FUZZ_LIMIT = $(if $(FUZZ_RUNS),-runs=$(FUZZ_RUNS),-max_total_time=$(FUZZ_SECONDS))
+
+$(FUZZ)/obj/%.o: %.cpp
+	@mkdir -p $(@D)
+	$(FUZZ_CXX) $(FUZZ_OBJ_FLAGS) -MMD -MP -c $< -o $@
+-include $(FUZZ_LIB_OBJECTS:.o=.d) $(FUZZ_TARGETS:%=$(FUZZ)/obj/%.d)
+$(FUZZ_LIB): $(FUZZ_LIB_OBJECTS)
+	@rm -f $@
+	ar rcs $@ $^
+# Each target: its own object, linked against the shared objects (-ldl for the platform layer).
+define fuzz_target_rule
+$(FUZZ)/obj/$(1).o: tests/fuzz/$(FUZZ_SOURCE_$(1)).cpp
+	@mkdir -p $$(@D)
+	$(FUZZ_CXX) $(FUZZ_OBJ_FLAGS) -MMD -MP -MT $$@ -MF $(FUZZ)/obj/$(1).d -c $$< -o $$@
+$(FUZZ)/$(1)_fuzz: $(FUZZ)/obj/$(1).o $(FUZZ_LIB)
+	$(FUZZ_CXX) $(FUZZ_LINK_FLAGS) $$^ -ldl -o $$@
+endef
+$(foreach t,$(FUZZ_TARGETS),$(eval $(call fuzz_target_rule,$(t))))
+
+# One target's run from its corpus (in the folder $(2)); its output goes to build/fuzz/logs/, and
+# one line of figures is shown (the whole log when the run fails).
+define fuzz_run
+mkdir -p $(2)/$(1) $(FUZZ)/artifacts $(FUZZ)/logs && cp tests/fuzz/corpus/$(1)/* $(2)/$(1)/ && \
+log=$(FUZZ)/logs/$(1).log && \
+if $(FUZZ)/$(1)_fuzz $(FUZZ_LIMIT) -timeout=10 $(FUZZ_ARGS_$(1)) -print_final_stats=1 \
+	-artifact_prefix=$(FUZZ)/artifacts/$(1)- $(2)/$(1) >$$log 2>&1; then \
+	echo "=== $(1): $$(awk '/^stat::number_of_executed_units/ {n = $$2} /^stat::average_exec_per_sec/ {r = $$2} \
+		/^#[0-9]+/ {c = $$0; sub(/^#[0-9]+[ \t]+[A-Z]+[ \t]+/, "", c); sub(/ exec\/s.*/, "", c)} \
+		END {print n " runs, " r " exec/s, " c}' $$log)"; \
+else \
+	cat $$log; echo "=== $(1): FAILED (log $$log; input in $(FUZZ)/artifacts/)" >&2; exit 1; \
+fi
+endef
+
+.PHONY: fuzz-deps fuzz-build fuzz-regression $(FUZZ_TARGETS:%=fuzz-run-%) $(FUZZ_TARGETS:%=fuzz-check-%)
+fuzz-deps:
 	@$(CURDIR)/cmake/install-deps.sh clang
-	@mkdir -p $(FUZZ)/corpus-skin $(FUZZ)/corpus-chunk $(FUZZ)/corpus-envelope $(FUZZ)/corpus-midi
-	clang++ $(FUZZ_FLAGS) core/SkinTable.cpp tests/fuzz/SkinTableFuzz.cpp -o $(FUZZ)/skin_table_fuzz
-	clang++ $(FUZZ_FLAGS) dsp/*.cpp core/*.cpp platform/PlatformPosix.cpp \
-		tests/fuzz/SetChunkFuzz.cpp -ldl -o $(FUZZ)/set_chunk_fuzz
-	clang++ $(FUZZ_FLAGS) dx/automation/ParamEnvelope.cpp dx/automation/AutomationTimeline.cpp core/ParamInfoTable.cpp core/Parameters.cpp \
-		core/ParameterTable.cpp dsp/*.cpp \
-		tests/fuzz/EnvelopeFuzz.cpp -o $(FUZZ)/envelope_fuzz
-	clang++ $(FUZZ_FLAGS) dx/midi/MidiEventQueue.cpp tests/fuzz/MidiInputFuzz.cpp -o $(FUZZ)/midi_input_fuzz
-	cp skin/*.tsres $(FUZZ)/corpus-skin/
-	$(FUZZ)/skin_table_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 $(FUZZ)/corpus-skin
-	$(FUZZ)/set_chunk_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=6000 $(FUZZ)/corpus-chunk
-	$(FUZZ)/envelope_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 $(FUZZ)/corpus-envelope
-	$(FUZZ)/midi_input_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 $(FUZZ)/corpus-midi
+fuzz-build: fuzz-deps
+	@$(MAKE) --no-print-directory -j2 $(FUZZ_TARGETS:%=$(FUZZ)/%_fuzz)
+$(FUZZ_TARGETS:%=fuzz-run-%): fuzz-run-%:
+	@$(call fuzz_run,$*,$(FUZZ)/corpus)
+# The regression pass of `make test`: each target FUZZ_REGRESSION_SECONDS from a fresh copy of its
+# seeds, two at a time (the build machine has two cores).
+$(FUZZ_TARGETS:%=fuzz-check-%): fuzz-check-%:
+	@rm -rf $(FUZZ)/regression/$* && $(call fuzz_run,$*,$(FUZZ)/regression)
+
+fuzz: fuzz-build
+	@$(MAKE) --no-print-directory -k -j$(FUZZ_JOBS) $(FUZZ_TARGETS:%=fuzz-run-%)
+fuzz-regression: fuzz-build
+	@$(MAKE) --no-print-directory -k -j2 FUZZ_SECONDS=30 FUZZ_RUNS= $(FUZZ_TARGETS:%=fuzz-check-%)
 
 # Mutation testing: each fault of tools/mutants/faults.txt (a small plausible mistake) is applied
 # alone to a copy of the tree in build/mutants/src, which is built and tested natively as

@@ -274,7 +274,9 @@ void TempoDelay::process(double* left, double* right, uint64_t position, int32_t
 template <typename Lane, bool kSwitching>
 void TempoDelay::run(double* left, double* right, uint32_t start, int32_t frames, int32_t target) {
     constexpr bool kStereo = std::is_same_v<Lane, StereoPair>;
-    const auto ofLane = [](const StoredPair& v) -> Lane {
+    // By value: Clang drops a typedef's reduced alignment from a reference parameter and would
+    // read the pair with an aligned move.
+    const auto ofLane = [](StoredPair v) -> Lane {
         if constexpr (kStereo)
             return v;
         else

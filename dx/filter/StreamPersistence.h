@@ -1,9 +1,8 @@
 #pragma once
 
-// The filter's state in a host's project stream: a 24-byte version header (twelve UTF-16LE
-// characters, "00000000000 "), the length of the effect's state chunk as 32 bits little-endian,
-// and the chunk exactly as the effect hands it out. The filter's IPersistStream answers through
-// this object, under the filter lock.
+// The filter's state in a host's project stream (its layout and reading rules are in
+// StreamFormat.h): this object moves those bytes between an IStream and the effect. The
+// filter's IPersistStream answers through it, under the filter lock.
 
 #include <windows.h>
 
@@ -11,6 +10,7 @@
 
 #include <cstdint>
 
+#include "dx/filter/StreamFormat.h"
 #include "vst/VstAbi.h"
 
 namespace pellucer::dx {
@@ -18,9 +18,9 @@ namespace pellucer::dx {
 class StreamPersistence {
 public:
     /// Bytes of the version header.
-    static constexpr uint32_t kHeaderBytes = 24;
+    static constexpr uint32_t kHeaderBytes = kStreamHeaderBytes;
     /// The largest chunk a stream may carry; longer ones are refused as not ours.
-    static constexpr uint32_t kMaxChunkBytes = 1000000;
+    static constexpr uint32_t kMaxChunkBytes = kStreamMaxChunkBytes;
 
     explicit StreamPersistence(vst::AEffect* effect) : effect_(effect) {}
 
@@ -38,8 +38,6 @@ public:
     HRESULT getSizeMax(ULARGE_INTEGER* size) const;
 
 private:
-    HRESULT readVersionHeader(IStream* stream);
-    HRESULT readBody(IStream* stream);
     HRESULT writeBody(IStream* stream);
 
     vst::AEffect* effect_;

@@ -1,7 +1,8 @@
 // libFuzzer target for the filter's MIDI event queue: the input is a script of raw short messages
 // with their times, interleaved with the streaming thread's prepare/retire calls, flushes and
 // track settings. The queue must stay sorted and bounded, hand out exactly the events of each
-// piece, retire what has passed, drop only when full and keep its notes consistent.
+// piece in arrival order within one time, retire what has passed, drop only when full and keep
+// its notes consistent.
 
 #include "dx/midi/MidiEventQueue.h"
 
@@ -59,6 +60,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(queue.size() == before + (result == Result::Queued ? 1 : 0));
             check((result == Result::Dropped) == (queue.droppedCount() == droppedBefore + 1));
             check(result != Result::Dropped || before == queue.capacity());
+            // The pitch wheel's 14 bits, low 7 in the first data byte; read from the raw message.
+            check(!parsed || event.type != MidiEventType::PitchWheel ||
+                  event.pitchWheel == static_cast<int>((message >> 9 & 0x3F80) | (message >> 8 & 0x7F)) - 8192);
+            // Events of one time keep their arrival order (a note-off before the next note-on):
+            // the new one is the last of its time.
+            if (result == Result::Queued) {
+                const auto events = queue.events();
+                size_t next = 0;
+                while (next < events.size() && events[next].sampleTime <= time)
+                    ++next;
+                check(next > 0 && events[next - 1].type == event.type && events[next - 1].data1 == event.data1 &&
+                      events[next - 1].data2 == event.data2 && events[next - 1].channel == event.channel);
+            }
         } else if (op % 6 == 2) { // a raw message at any time
             const auto message = word();
             queue.insertShortMessage(message, in.ConsumeIntegral<int64_t>());

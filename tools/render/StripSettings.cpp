@@ -107,14 +107,20 @@ bool loadStateFile(ChannelStripEffect& effect, const std::string& path, std::str
         error = path + ": cannot be read: " + std::strerror(errno);
         return false;
     }
-    StateProgram program;
-    if (!readStateFile(bytes.data(), bytes.size(), program, error)) {
+    if (!loadStateBytes(effect, bytes.data(), bytes.size(), error)) {
         error = path + ": " + error;
         return false;
     }
+    return true;
+}
+
+bool loadStateBytes(ChannelStripEffect& effect, const uint8_t* data, size_t size, std::string& error) {
+    StateProgram program;
+    if (!readStateFile(data, size, program, error))
+        return false;
     if (program.kind == StateProgram::Kind::Chunk) {
         if (effect.setChunk(program.chunk.data(), static_cast<int32_t>(program.chunk.size()), true) != 1) {
-            error = path + ": the strip refused the state";
+            error = "the strip refused the state";
             return false;
         }
         return true;

@@ -25,6 +25,8 @@ bool applySetting(ChannelStripEffect& effect, const std::string& assignment, con
 
 /// Loads a state file (chunk or .fxp) into the current program. False with `error` ("FILE ...").
 bool loadStateFile(ChannelStripEffect& effect, const std::string& path, std::string& error);
+/// The same for a state file's bytes already in memory; `error` without the file name.
+bool loadStateBytes(ChannelStripEffect& effect, const uint8_t* data, size_t size, std::string& error);
 
 /// The current program as the bytes of a state file: an .fxp when `path` ends in ".fxp"
 /// (any case), otherwise the bare chunk.
