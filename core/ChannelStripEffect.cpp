@@ -221,11 +221,7 @@ void ChannelStripEffect::setSampleRate(float sampleRate) {
     const std::lock_guard<std::recursive_mutex> lock(hostMutex_);
     if (!(sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate) || sampleRate == engineSampleRate_)
         return;
-    // Keep the audio thread out, then wait for a block that is already running to end.
-    processingEnabled_.store(false);
-    while (inProcess_.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
+    keepAudioOut();
     engineSampleRate_ = sampleRate;
     fillNoiseTable();
     setInitialDelay(latencyFrames(sampleRate));
@@ -241,16 +237,27 @@ void ChannelStripEffect::setBlockSize(int32_t blockSize) {
     AudioEffect::setBlockSize(blockSize);
     if (blockSize <= workCapacity_ || blockSize >= kMaxBlockFrames)
         return;
+    keepAudioOut();
+    growBuffers(blockSize);
+    processingEnabled_.store(true);
+}
+
+void ChannelStripEffect::keepAudioOut() {
+    // New blocks are turned away (with silence), then a block that is already running may end.
     processingEnabled_.store(false);
     while (inProcess_.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    workLeft_.reset(new double[blockSize]());
-    workRight_.reset(new double[blockSize]());
-    workCapacity_ = blockSize;
-    stages_.inputTube.ensureDryCapacity(blockSize);
+}
+
+void ChannelStripEffect::growBuffers(int32_t frames) {
+    if (frames > workCapacity_) {
+        workLeft_.reset(new double[frames]());
+        workRight_.reset(new double[frames]());
+        workCapacity_ = frames;
+    }
+    stages_.inputTube.ensureDryCapacity(frames);
     for (DspModule* m : modules_)
-        m->ensureDryCapacity(blockSize);
-    processingEnabled_.store(true);
+        m->ensureDryCapacity(frames);
 }
 
 void ChannelStripEffect::prepareStages(float sampleRate) {
@@ -633,11 +640,8 @@ void ChannelStripEffect::runBlock(Sample** inputs, Sample** outputs, int32_t fra
             meter.store(0.0f, std::memory_order_relaxed);
     } else {
         // Longer than the host announced: the one case where the audio thread grows a buffer.
-        if (frames > workCapacity_) {
-            workLeft_.reset(new double[frames]());
-            workRight_.reset(new double[frames]());
-            workCapacity_ = frames;
-        }
+        if (frames > workCapacity_)
+            growBuffers(frames);
         double* wl = workLeft_.get();
         double* wr = workRight_.get();
         // The meters are read by the editor alone: without one, their peaks are not worked out.

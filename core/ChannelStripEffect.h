@@ -155,6 +155,10 @@ private:
     void setModuleCode(int32_t code);
     void fillNoiseTable();
     void prepareStages(float sampleRate);
+    // Turns new blocks away and waits for a running one to end; processingEnabled_ lets them in again.
+    void keepAudioOut();
+    // Grows the work buffers and every stage's dry buffers to at least `frames`.
+    void growBuffers(int32_t frames);
     void settleFades();
     void relinkIfOrderChanged();
     void pollHostTime();
